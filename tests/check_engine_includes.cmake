@@ -1,0 +1,8 @@
+file(GLOB files "${DIR}/*.h" "${DIR}/*.cpp")
+foreach(f ${files})
+    file(STRINGS "${f}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]Q")
+    if(lines)
+        message(FATAL_ERROR "${f} includes a Qt header: ${lines}")
+    endif()
+endforeach()
+message(STATUS "engine: no Qt includes")

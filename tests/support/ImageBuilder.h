@@ -1,0 +1,88 @@
+#pragma once
+
+// Writes FLEX images byte by byte, without the engine's own readers or writers, so that tests
+// never check the engine only against itself.
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace dwtest {
+
+struct Link {
+    int track = 0;
+    int sector = 0;
+};
+
+struct SirSpec {
+    std::string label = "TEST";
+    int volumeNumber = 1;
+    Link firstFree;
+    Link lastFree;
+    int freeCount = 0;
+    int month = 3, day = 17, year = 105;
+    int maxTrack = 0;  // 0: tracks - 1
+    int maxSector = 0; // 0: sectors per track
+};
+
+struct EntrySpec {
+    std::string name;
+    std::string ext;
+    Link start;
+    Link end;
+    int count = 0;
+    int random = 0;
+    int month = 1, day = 2, year = 3;
+};
+
+class ImageBuilder {
+public:
+    // A zero-filled image of tracks x sectorsPerTrack sectors.
+    ImageBuilder(int tracks, int sectorsPerTrack);
+
+    // A freshly formatted layout: directory chain through track 0 sectors 5..last, free chain
+    // through every sector of tracks 1.. in address order, SIR describing it.
+    static ImageBuilder formatted(int tracks, int sectorsPerTrack,
+                                  const std::string& label = "TEST");
+
+    int tracks() const { return tracks_; }
+    int sectorsPerTrack() const { return spt_; }
+    std::vector<std::uint8_t>& bytes() { return bytes_; }
+    std::size_t offset(Link l) const;
+    std::uint8_t* sector(Link l);
+
+    ImageBuilder& sir(const SirSpec& spec);
+    ImageBuilder& setLink(Link at, Link to);
+    ImageBuilder& setRecord(Link at, int record);
+    ImageBuilder& setData(Link at, const std::vector<std::uint8_t>& data, int dataOffset = 0);
+    // Writes a 24-byte entry into slot 0..9 of a directory sector.
+    ImageBuilder& entry(Link dirSector, int slot, const EntrySpec& spec);
+    // Raw bytes of a slot (for deleted markers and odd names).
+    ImageBuilder& rawEntry(Link dirSector, int slot, const std::vector<std::uint8_t>& bytes24);
+    // Links the sectors in order, the last one to 0/0, and numbers them from 1.
+    ImageBuilder& chain(const std::vector<Link>& sectors);
+
+    // On a formatted() image: takes sectors from the head of the builder's free list, stores
+    // the data 252 bytes per sector, writes the entry into the next unused slot and updates
+    // the SIR. An empty file takes no sector and gets start and end 0/0.
+    ImageBuilder& addFile(const std::string& name, const std::string& ext,
+                          const std::vector<std::uint8_t>& data, bool random = false);
+
+    std::string save(const std::string& path) const;
+
+private:
+    int tracks_;
+    int spt_;
+    std::vector<std::uint8_t> bytes_;
+    std::vector<Link> free_; // the builder's model of the free chain
+    int nextSlot_ = 0;
+    SirSpec sir_;
+};
+
+// A unique path in the test's temporary folder.
+std::string tempPath(const std::string& name);
+std::vector<std::uint8_t> readFileBytes(const std::string& path);
+void writeFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+} // namespace dwtest
