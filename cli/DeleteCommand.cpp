@@ -48,9 +48,9 @@ void runDelete(CliContext& context, const DeleteOptions& options) {
         const FlexName wanted = splitFlexName(argument);
         status = dw::deleteFile(*image, wanted.name, wanted.ext);
         if (status.ok())
-            context.io.out << "Deleted " << wanted.text() << '\n';
+            context.io.out << "Deleted " << printable(wanted.text()) << '\n';
         else
-            fail(context, status.text());
+            fail(context, printable(status.text()));
     }
 }
 
@@ -67,7 +67,7 @@ void runCheck(CliContext& context, const std::string& path) {
         return;
     }
     for (const std::string& finding : report.findings)
-        context.io.out << finding << '\n';
+        context.io.out << printable(finding) << '\n';
     context.exitCode = ExitFailure;
 }
 

@@ -78,7 +78,8 @@ void runExport(CliContext& context, const CopyOptions& options) {
         if (entry)
             files.push_back(entry);
         else
-            fail(context, wanted.text() + ": no such file on the disk image; nothing exported");
+            fail(context,
+                 printable(wanted.text()) + ": no such file on the disk image; nothing exported");
     }
 
     // One named file may go to a path of its own; several always go into a folder.
@@ -104,7 +105,7 @@ void runExport(CliContext& context, const CopyOptions& options) {
 
     for (const dw::DirectoryEntry* entry : files) {
         const dw::EntryFields fields = dw::fieldsOf(*entry);
-        const std::string flexName = fields.name + "." + fields.ext;
+        const std::string flexName = printable(fields.name + "." + fields.ext);
         const fs::path destination = intoFolder ? folder / dw::hostFileName(fields.name, fields.ext)
                                                 : fs::path(options.output);
         dw::ExtractResult result =
@@ -116,8 +117,11 @@ void runExport(CliContext& context, const CopyOptions& options) {
             fail(context, flexName + ": " + text);
             continue;
         }
-        context.io.out << flexName << " -> " << destination.string() << " ("
-                       << modeText(result.mode) << ")\n";
+        // The name made from the image is shown escaped; a path the user gave is shown as given.
+        const std::string shown =
+            intoFolder ? (folder / printable(dw::hostFileName(fields.name, fields.ext))).string()
+                       : options.output;
+        context.io.out << flexName << " -> " << shown << " (" << modeText(result.mode) << ")\n";
         if (result.chainEndedEarly)
             fail(context, flexName + ": " + dw::UnexpectedEndOfChainText);
     }
@@ -131,7 +135,7 @@ void runCat(CliContext& context, const CopyOptions& options) {
     const FlexName wanted = splitFlexName(options.names.front());
     const dw::DirectoryEntry* entry = findEntry(listing.entries, wanted);
     if (!entry) {
-        fail(context, wanted.text() + ": no such file on the disk image");
+        fail(context, printable(wanted.text()) + ": no such file on the disk image");
         return;
     }
     const dw::EntryFields fields = dw::fieldsOf(*entry);
@@ -139,11 +143,11 @@ void runCat(CliContext& context, const CopyOptions& options) {
     dw::Status status = dw::chooseTransferMode(*image, fields.startLink, fields.randomFlag,
                                                dw::CopyVariant::View, mode);
     if (!status.ok()) {
-        fail(context, wanted.text() + ": " + status.text());
+        fail(context, printable(wanted.text()) + ": " + status.text());
         return;
     }
     if (mode == dw::TransferMode::Binary) {
-        fail(context, wanted.text() + ": a binary file; nothing shown (use export)");
+        fail(context, printable(wanted.text()) + ": a binary file; nothing shown (use export)");
         return;
     }
     dw::ExtractOptions extract;
@@ -154,9 +158,9 @@ void runCat(CliContext& context, const CopyOptions& options) {
     dw::ExtractResult result = dw::ExtractFile(*image, fields.startLink, fields.sectorCount,
                                                fields.randomFlag, extract, context.io.out);
     if (!result.status.ok())
-        fail(context, wanted.text() + ": " + result.status.text());
+        fail(context, printable(wanted.text()) + ": " + result.status.text());
     else if (result.chainEndedEarly)
-        fail(context, wanted.text() + ": " + dw::UnexpectedEndOfChainText);
+        fail(context, printable(wanted.text()) + ": " + dw::UnexpectedEndOfChainText);
 }
 
 } // namespace

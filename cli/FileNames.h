@@ -15,6 +15,10 @@ struct FlexName {
     std::string text() const { return name + "." + ext; }
 };
 
+// Text that came from an image, made safe for a terminal: bytes outside printable ASCII
+// are shown as \xNN, so a hostile name cannot send control sequences.
+std::string printable(const std::string& text);
+
 // Splits at the first "." (FLEX names hold none); no "." means an empty extension.
 FlexName splitFlexName(const std::string& argument);
 

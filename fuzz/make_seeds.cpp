@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     save(withFiles(6, 10));
     save(withFiles(8, 18));
 
-    ImageBuilder many = ImageBuilder::formatted(6, 10);
+    ImageBuilder many = ImageBuilder::formatted(12, 10);
     for (int i = 0; i < 25; ++i) // three directory sectors
         many.addFile("F" + std::to_string(i), "DAT", Bytes(static_cast<std::size_t>(i * 40), 'a'));
     many.rawEntry({0, 5}, 3, {0xFF, 'O', 'L', 'D'});

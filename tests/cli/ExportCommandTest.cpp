@@ -189,3 +189,18 @@ TEST(CliCheck, BuiltProgramRunsEndToEnd) {
                             "\" README.TXT < /dev/null > /dev/null 2>&1";
     EXPECT_NE(std::system(del.c_str()), 0); // no terminal and no --yes
 }
+
+TEST(CliCheck, NamesFromTheImageCannotReachTheTerminalRaw) {
+    ImageBuilder b = ImageBuilder::formatted(5, 10);
+    b.addFile("\x1b[2J", "TXT", Bytes(600, 'a'));
+    b.setLink({1, 2}, {0, 0});
+    const std::string image = b.save(tempPath("escape.dsk"));
+    CliRun run = cli({"check", image});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
+    EXPECT_NE(run.out.find("\\x1b[2J.TXT: the chain holds 2 sectors"), std::string::npos)
+        << run.out;
+    CliRun exported = cli({"export", image, "--all", "-o", freshFolder("escape").string()});
+    EXPECT_EQ(exported.err.find('\x1b'), std::string::npos);
+    EXPECT_EQ(exported.out.find('\x1b'), std::string::npos);
+}
