@@ -83,11 +83,11 @@ void runExport(CliContext& context, const CopyOptions& options) {
     }
 
     // One named file may go to a path of its own; several always go into a folder.
+    std::error_code ec;
     const bool intoFolder = options.all || options.names.size() > 1 || options.output.empty() ||
-                            fs::is_directory(options.output);
+                            fs::is_directory(options.output, ec);
     fs::path folder = options.output.empty() ? fs::path(".") : fs::path(options.output);
-    if (intoFolder && !fs::is_directory(folder)) {
-        std::error_code ec;
+    if (intoFolder && !fs::is_directory(folder, ec)) {
         fs::create_directories(folder, ec);
         if (ec) {
             fail(context, folder.string() + ": unable to create the folder; nothing exported");

@@ -95,6 +95,20 @@ TEST(HostNames, HostFilesAreReplacedOnlyWhenComplete) {
     EXPECT_EQ(contents(file), "second");
     EXPECT_EQ(entries(dir), 1u);
 
+    // Through a symbolic link the file it names is replaced; the link stays.
+    const fs::path link = dir / "LINK.TXT";
+    fs::create_symlink(file, link);
+    ASSERT_TRUE(writeText(link, true, "third").ok());
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(contents(file), "third");
+    fs::remove(link);
+
+    // No length limit of our own on paths.
+    const fs::path deep = dir / std::string(120, 'd') / std::string(120, 'e');
+    fs::create_directories(deep);
+    ASSERT_TRUE(writeText(deep / "LONG.TXT", false, "long").ok());
+    EXPECT_EQ(contents(deep / "LONG.TXT"), "long");
+
     EXPECT_EQ(writeText(dir / "missing" / "X", true, "x").code(), dw::ErrorCode::OpenFailed);
     EXPECT_EQ(writeText(dir, true, "x").code(), dw::ErrorCode::OpenFailed);
 }
