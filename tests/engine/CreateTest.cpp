@@ -1,5 +1,6 @@
 #include "engine/Create.h"
 #include "engine/BootSectors.h"
+#include "engine/Check.h"
 #include "engine/Directory.h"
 #include "tests/support/ImageBuilder.h"
 
@@ -125,6 +126,7 @@ TEST(CreateFlex, SingleDensityThirtyFiveTracksByteForByte) {
                     return dw::SlotAction::SkipSector;
                 }).ok());
     EXPECT_EQ(slots, 1); // the first slot already ends the directory
+    EXPECT_TRUE(dw::checkImage(*disk).clean());
 }
 
 TEST(CreateFlex, DialogDefaultGeometryAndBootSector) {
@@ -392,7 +394,7 @@ TEST(CreateFile, ReplacesOnlyWhenAskedAndOnlyRegularFiles) {
 }
 
 // Every FLEX geometry reads back as an empty volume whose free chain runs through every
-// sector of tracks 1 and up, in order, and ends where the SIR says.
+// sector of tracks 1 and up, in order, and ends where the SIR says; the check finds nothing.
 TEST(CreateProperty, RandomFlexGeometriesAreConsistent) {
     std::mt19937 random(20261207);
     for (int round = 0; round < 24; ++round) {
@@ -431,5 +433,7 @@ TEST(CreateProperty, RandomFlexGeometriesAreConsistent) {
         EXPECT_EQ(count, sir.freeSectorCount);
         EXPECT_EQ(count, (tracks - 1) * spt);
         EXPECT_EQ(last, sir.lastFree);
+        const dw::CheckReport report = dw::checkImage(*disk);
+        EXPECT_TRUE(report.clean()) << report.findings.front();
     }
 }
