@@ -298,6 +298,9 @@ Status checkFormatLimits(const FormatParameters& p) {
 
 CreateResult CreateBlankImage(const FormatParameters& p, std::ostream& out, const LocalDate& when,
                               ProgressSink& progress) {
+    // Unchecked parameters would name sectors the image does not have.
+    if (Status limits = checkFormatLimits(p); !limits.ok())
+        return {CreateOutcome::Failed, limits};
     progress.SetStep(1);
     progress.SetRange(0, static_cast<int>(imageSectorCount(p)));
     SectorWriter writer(out, progress);

@@ -80,7 +80,8 @@ struct CreateResult {
 };
 
 // Writes the whole image to `out`, one 256-byte write per sector, strictly in file order.
-// The parameters must have passed checkFormatLimits. Stops at the first failed write.
+// Parameters that fail checkFormatLimits are refused before anything is written. Stops at
+// the first failed write.
 CreateResult CreateBlankImage(const FormatParameters& p, std::ostream& out, const LocalDate& when,
                               ProgressSink& progress);
 

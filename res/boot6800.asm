@@ -13,6 +13,9 @@
 ; Sector buffer: $A300-$A3FF. Bytes 212-255 of the sector ($A1D4-$A1FF) are zero on the
 ; diskette; the loader uses them for its variables and its stack.
 ;
+; The loader selects side 0 and asks the controller for the sector numbers of the image
+; as they are; a boot file must lie on sectors the drive finds on that side.
+;
 ; Columns: address, bytes, label, mnemonic, operand, comment.
 ;
                               LATCH  EQU   $8014         ; drive select latch

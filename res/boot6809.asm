@@ -16,6 +16,9 @@
 ; Registers while loading: Y points at the next byte in the buffer, X is the load address of a
 ; data record, B counts its bytes.
 ;
+; The loader selects side 0 and asks the controller for the sector numbers of the image
+; as they are; a boot file must lie on sectors the drive finds on that side.
+;
 ; Columns: address, bytes, label, mnemonic, operand, comment.
 ;
                               LATCH  EQU   $E014         ; drive select latch

@@ -213,6 +213,14 @@ TEST(CreateLimits, GeometriesTooSmallForTheLayoutAreRefused) {
     os9.format = dw::DiskFormat::Os9;
     EXPECT_EQ(message(os9), tooSmall);
 
+    // The writer refuses them too, before writing anything.
+    std::ostringstream out;
+    dw::NullProgress progress;
+    const dw::CreateResult refused = dw::CreateBlankImage(flex(1, 18, false), out, When, progress);
+    EXPECT_EQ(refused.outcome, dw::CreateOutcome::Failed);
+    EXPECT_EQ(refused.status.text(), tooSmall);
+    EXPECT_TRUE(out.str().empty());
+
     // The smallest accepted image is sound: one directory sector, one free track.
     const std::vector<std::uint8_t> image = create(flex(2, 5, false));
     ASSERT_EQ(image.size(), 10u * 256);
