@@ -123,3 +123,12 @@ TEST(Check, DirectoryLoopIsReported) {
     const std::string s = joined(check(b));
     EXPECT_NE(s.find("directory chain is damaged"), std::string::npos) << s;
 }
+
+TEST(Check, FileDataInTheSystemSectorsIsReported) {
+    // Sector 0/3 holds the SIR; no other chain claims it, so only its track gives it away.
+    ImageBuilder b = twoFiles();
+    b.entry({0, 5}, 2, {"SIR", "SYS", {0, 3}, {0, 3}, 1});
+    b.setLink({0, 3}, {0, 0});
+    EXPECT_EQ(joined(check(b)),
+              "SIR.SYS: sector 000-003 lies on track 0, among the system and directory sectors\n");
+}

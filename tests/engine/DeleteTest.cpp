@@ -205,3 +205,28 @@ TEST(Delete, ReadOnlyImageIsLeftAlone) {
     EXPECT_EQ(dw::deleteFile(*image, "F", "TXT").code(), dw::ErrorCode::ReadOnly);
     EXPECT_EQ(readFileBytes(path), b.bytes());
 }
+
+TEST(Delete, ChainsThroughTrackZeroAreRefused) {
+    // A file living in the last directory sector, and a free chain ending there: either
+    // deletion would put a directory sector where an import can overwrite it.
+    ImageBuilder file = ImageBuilder::formatted(3, 10);
+    file.entry({0, 5}, 0, {"DIR", "TXT", {0, 10}, {0, 10}, 1});
+    ImageBuilder free = ImageBuilder::formatted(3, 10);
+    free.addFile("F", "TXT", data(1, 'f'));
+    free.setLink({2, 10}, {0, 10});
+    SirSpec sir;
+    sir.firstFree = {1, 2};
+    sir.lastFree = {0, 10};
+    sir.freeCount = 20;
+    free.sir(sir);
+    for (ImageBuilder* b : {&file, &free}) {
+        Opened o = open(*b);
+        const Bytes before = readFileBytes(o.path);
+        const std::string name = b == &file ? "DIR" : "F";
+        dw::Status status = dw::deleteFile(*o.image, name, "TXT");
+        EXPECT_EQ(status.code(), dw::ErrorCode::Damaged) << name;
+        EXPECT_NE(status.text().find("track 0"), std::string::npos) << status.text();
+        EXPECT_EQ(readFileBytes(o.path), before);
+        EXPECT_NE(findings(*o.image).find("lies on track 0"), std::string::npos);
+    }
+}
