@@ -100,10 +100,10 @@ Status writeHostFile(const fs::path& requested, bool replaceExisting,
     const bool exists = fs::exists(status);
     if (exists && fs::is_directory(status))
         return {ErrorCode::OpenFailed, "Unable to open target file"};
+    if (exists && !fs::is_regular_file(status))
+        return writeDirectly(destination, produce); // nothing there to keep or replace
     if (exists && !replaceExisting)
         return {ErrorCode::Exists, pathText(requested) + " already exists; it was not overwritten"};
-    if (exists && !fs::is_regular_file(status))
-        return writeDirectly(destination, produce);
 
     fs::path temporary;
     if (!createTemporarySibling(destination, temporary))

@@ -24,10 +24,10 @@ std::filesystem::path temporaryFolder(const std::string& tempDirSetting);
 // Writes a host file whole: `produce` writes into a new temporary file in the destination's
 // folder, which is renamed onto the destination once it is complete and flushed. When
 // `produce` or a write fails, the temporary file is removed and the destination is left as it
-// was. An existing destination is replaced only with `replaceExisting` (else Exists). A
-// destination that exists and is not a regular file (a device such as /dev/stdout or a pipe)
-// is written directly. The temporary file cannot be created: OpenFailed with
-// "Unable to open target file".
+// was. An existing file is replaced only with `replaceExisting` (else Exists). A destination
+// that exists and is not a regular file (a device such as /dev/stdout or a pipe) is written
+// directly, with or without `replaceExisting`. The temporary file cannot be created: OpenFailed
+// with "Unable to open target file".
 Status writeHostFile(const std::filesystem::path& destination, bool replaceExisting,
                      const std::function<Status(std::ostream&)>& produce);
 

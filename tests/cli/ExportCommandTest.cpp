@@ -72,6 +72,8 @@ TEST(CliExport, OneFileToAPathAndOverwriteOnlyWithForce) {
     EXPECT_EQ(forced.code, 0) << forced.err;
     EXPECT_EQ(contents(target).substr(0, 6), "HI\x09\x02!\r");
 
+    EXPECT_EQ(cli({"export", image, "README.TXT", "-o", "/dev/null"}).code, 0);
+
     CliRun binary = cli({"export", image, "README.TXT", "-o", dir.string(), "--mode", "binary"});
     EXPECT_EQ(binary.code, 0) << binary.err;
     EXPECT_EQ(fs::file_size(dir / "README.TXT"), 252u);
