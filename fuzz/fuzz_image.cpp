@@ -58,6 +58,11 @@ void writeAll(const std::string& path, const std::uint8_t* data, std::size_t siz
 
 const std::string& scratchPath() {
     static const std::string path = "/tmp/diskwright-fuzz-" + std::to_string(::getpid()) + ".dsk";
+    static const bool removedAtExit = [] {
+        std::atexit([] { std::remove(path.c_str()); });
+        return true;
+    }();
+    (void)removedAtExit;
     return path;
 }
 
