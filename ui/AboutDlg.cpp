@@ -1,6 +1,8 @@
 #include "ui/AboutDlg.h"
 
 #include "ui/ControlIds.h"
+#include "ui/DialogUnits.h"
+#include "ui/Resources.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -9,8 +11,9 @@
 #include <QPushButton>
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+    initDiskwrightResources();
     setWindowTitle(QStringLiteral("About Diskwright"));
-    setFont(parent ? parent->font() : font());
+    setFont(dialogFont());
 
     auto* icon = new QLabel(this);
     icon->setPixmap(QIcon(QStringLiteral(":/res/icon128_32.png")).pixmap(32, 32));

@@ -7,6 +7,7 @@
 #include "ui/DialogUnits.h"
 #include "ui/ListCtrlEx.h"
 #include "ui/Prompts.h"
+#include "ui/Resources.h"
 
 #include <QAction>
 #include <QFile>
@@ -31,15 +32,10 @@ bool refused(const dw::Status& status) {
 }
 } // namespace
 
-// The resources live in a static library: they must be pulled in by name, outside a namespace.
-static void initResources() {
-    Q_INIT_RESOURCE(diskwright);
-}
-
 CDiskwrightDlg::CDiskwrightDlg(Prompts& prompts, SettingsStore& settings, QWidget* parent,
                                ImageOpener opener)
     : QDialog(parent), m_prompts(prompts), m_settings(settings), m_openImage(std::move(opener)) {
-    initResources();
+    initDiskwrightResources();
     QIcon icon;
     icon.addFile(QStringLiteral(":/res/icon128_16.png"), QSize(16, 16));
     icon.addFile(QStringLiteral(":/res/icon128_32.png"), QSize(32, 32));

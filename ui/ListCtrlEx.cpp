@@ -13,6 +13,7 @@ CListCtrlEx::CListCtrlEx(QWidget* parent) : QTreeWidget(parent) {
     header()->setSectionsClickable(false);
     header()->setSortIndicatorShown(false);
     header()->setStretchLastSection(false);
+    header()->setMinimumSectionSize(1); // the "R" column is narrower than the default minimum
     header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
 
