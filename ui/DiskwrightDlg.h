@@ -46,7 +46,6 @@ public:
     bool IsReadOnly() const { return m_bReadOnly; }
     int VolumeNumber() const { return m_nVolumeNumber; }
     int FreeSectors() const { return m_nFreeSectors; }
-    const QString& Title() const { return m_strTitle; }
 
 public slots:
     void OnOpenDisk();

@@ -6,6 +6,8 @@
 #include "ui/ControlIds.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QTest>
@@ -39,10 +41,13 @@ void clearSettings();
 
 } // namespace dwtest
 
+// Test programs run side by side, so each keeps its settings in a folder of its own.
 #define DW_UI_TEST_MAIN(TestClass)                                                                 \
     int main(int argc, char** argv) {                                                              \
         QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);                                   \
         QStandardPaths::setTestModeEnabled(true);                                                  \
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,                          \
+                           QDir::tempPath() + "/settings-" #TestClass);                            \
         QApplication app(argc, argv);                                                              \
         TestClass test;                                                                            \
         return QTest::qExec(&test, argc, argv);                                                    \
