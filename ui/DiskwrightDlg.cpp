@@ -27,6 +27,12 @@ QString diskText(const std::string& s) {
     return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
 
+// A directory that could be walked only part of the way is still listed, up to the damage.
+QString damageText(const dw::Status& status) {
+    return text(status.text()) + QStringLiteral("\nThe files before the damage are listed; the "
+                                                "disk image was not changed.");
+}
+
 bool refused(const dw::Status& status) {
     return !status.ok() && status.code() != dw::ErrorCode::Damaged;
 }
@@ -241,9 +247,7 @@ int CDiskwrightDlg::OpenDisk() {
     ResetFileList();
     ShowListing(listing);
     if (!status.ok())
-        m_prompts.message(this, text(status.text()) +
-                                    QStringLiteral("\nThe files before the damage are listed; "
-                                                   "the disk image was not changed."));
+        m_prompts.message(this, damageText(status));
     return IDOK;
 }
 
@@ -272,9 +276,7 @@ int CDiskwrightDlg::ReadDirectory() {
     }
     const int rows = ShowListing(listing);
     if (!status.ok())
-        m_prompts.message(this, text(status.text()) +
-                                    QStringLiteral("\nThe files before the damage are listed; "
-                                                   "the disk image was not changed."));
+        m_prompts.message(this, damageText(status));
     return rows;
 }
 
