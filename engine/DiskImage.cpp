@@ -21,7 +21,19 @@ bool seekTo(std::FILE* file, std::uint64_t offset) {
 
 DiskImage::DiskImage(std::FILE* file, std::string path, bool readOnly)
     : file_(file), path_(std::move(path)), readOnly_(readOnly) {
+    std::setvbuf(file_, nullptr, _IOFBF, 64 * 1024);
     measure();
+}
+
+bool DiskImage::positionAt(std::uint64_t offset, LastTransfer direction) {
+    if (last_ == direction && position_ == offset)
+        return true;
+    last_ = LastTransfer::None;
+    if (!seekTo(file_, offset))
+        return false;
+    last_ = direction;
+    position_ = offset;
+    return true;
 }
 
 DiskImage::~DiskImage() {
@@ -49,6 +61,7 @@ Status DiskImage::openReadOnly(const std::string& path, std::unique_ptr<DiskImag
 
 void DiskImage::measure() {
     size_ = 0;
+    last_ = LastTransfer::None;
 #ifdef _WIN32
     if (_fseeki64(file_, 0, SEEK_END) == 0) {
         long long end = _ftelli64(file_);
@@ -151,9 +164,13 @@ Status DiskImage::readAt(std::uint64_t offset, std::span<std::uint8_t> bytes) {
     if (offset + bytes.size() > size_)
         return {ErrorCode::ReadFailed,
                 "Read past the end of the disk image at offset " + std::to_string(offset)};
-    if (!seekTo(file_, offset) || std::fread(bytes.data(), 1, bytes.size(), file_) != bytes.size())
+    if (!positionAt(offset, LastTransfer::Read) ||
+        std::fread(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+        last_ = LastTransfer::None;
         return {ErrorCode::ReadFailed,
                 "Unable to read the disk image at offset " + std::to_string(offset)};
+    }
+    position_ += bytes.size();
     return {};
 }
 
@@ -163,15 +180,20 @@ Status DiskImage::writeAt(std::uint64_t offset, std::span<const std::uint8_t> by
     if (offset + bytes.size() > size_)
         return {ErrorCode::WriteFailed,
                 "Write past the end of the disk image at offset " + std::to_string(offset)};
-    if (!seekTo(file_, offset) || std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
+    if (!positionAt(offset, LastTransfer::Write) ||
+        std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+        last_ = LastTransfer::None;
         return {ErrorCode::WriteFailed,
                 "Unable to write the disk image at offset " + std::to_string(offset)};
+    }
+    position_ += bytes.size();
     return {};
 }
 
 Status DiskImage::flush() {
     if (readOnly_)
         return {};
+    last_ = LastTransfer::None;
     if (std::fflush(file_) != 0)
         return {ErrorCode::WriteFailed, "Unable to write the disk image " + path_};
     return {};

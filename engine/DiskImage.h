@@ -58,7 +58,15 @@ private:
     DiskImage(std::FILE* file, std::string path, bool readOnly);
     void measure();
 
+    // Where the stream stands after the last transfer, so that sequential transfers in the same
+    // direction skip the seek and keep the stream's buffer. A change of direction always seeks,
+    // as the C library requires.
+    enum class LastTransfer { None, Read, Write };
+    bool positionAt(std::uint64_t offset, LastTransfer direction);
+
     std::FILE* file_ = nullptr;
+    LastTransfer last_ = LastTransfer::None;
+    std::uint64_t position_ = 0;
     std::string path_;
     bool readOnly_ = false;
     std::uint64_t size_ = 0;

@@ -25,6 +25,21 @@ class TextConverter {
 public:
     explicit TextConverter(const ExtractOptions& options) : options_(options) {}
 
+    // The data bytes of one sector: runs of bytes that no rule touches are copied whole.
+    void putAll(const std::uint8_t* data, std::size_t size, std::string& out) {
+        std::size_t i = 0;
+        while (i < size) {
+            std::size_t run = i;
+            if (!pending_)
+                while (run < size && !special(data[run]))
+                    ++run;
+            out.append(reinterpret_cast<const char*>(data + i), run - i);
+            if (run < size)
+                put(data[run++], out);
+            i = run;
+        }
+    }
+
     void put(std::uint8_t b, std::string& out) {
         if (options_.expandTabs) {
             if (pending_) {
@@ -50,6 +65,11 @@ public:
     }
 
 private:
+    bool special(std::uint8_t b) const {
+        return b == SpaceMarker || b == CarriageReturn ||
+               (b == 0 && options_.variant == CopyVariant::View);
+    }
+
     std::size_t spaceCount(std::uint8_t count) const {
         if (options_.variant == CopyVariant::View)
             return count <= 0x7F ? count : 0; // read as signed: negative counts give nothing
@@ -132,8 +152,7 @@ ExtractResult ExtractFile(DiskImage& image, SectorLink startLink, std::uint16_t 
         if (result.mode == TransferMode::Binary) {
             buffer.assign(sector.begin() + SectorHeaderSize, sector.end());
         } else {
-            for (int p = SectorHeaderSize; p < SectorSize; ++p)
-                text.put(sector[p], buffer);
+            text.putAll(sector.data() + SectorHeaderSize, SectorDataSize, buffer);
         }
         out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
         if (!out) {
