@@ -159,15 +159,13 @@ struct Scan {
     DirectoryEntry match;
 };
 
-Status scanDirectory(DiskImage& image, std::uint8_t maxSector, const FlexName& name,
-                     Scan& scan) {
+Status scanDirectory(DiskImage& image, std::uint8_t maxSector, const FlexName& name, Scan& scan) {
     return walkDirectory(image, maxSector, [&](const DirectorySlot& slot) {
         if (slot.entry.isEndOfDirectory()) {
             scan.slotOffset = slot.offset;
             return SlotAction::Stop;
         }
-        if (slot.entry.isLive() && slot.entry.name() == name.name &&
-            slot.entry.ext() == name.ext) {
+        if (slot.entry.isLive() && slot.entry.name() == name.name && slot.entry.ext() == name.ext) {
             scan.matched = true;
             scan.matchOffset = slot.offset;
             scan.match = slot.entry;
@@ -210,8 +208,8 @@ private:
 };
 
 bool Importer::settleName(const std::string& flexNameOverride) {
-    FlexName pair = flexNameOverride.empty() ? splitHostName(hostPath_)
-                                             : splitAnswer(flexNameOverride);
+    FlexName pair =
+        flexNameOverride.empty() ? splitHostName(hostPath_) : splitAnswer(flexNameOverride);
     while (!acceptable(pair)) {
         std::string text = namePreset(pair);
         if (!questions_.askName(text))
@@ -243,7 +241,8 @@ bool Importer::textMode(const Source& source) {
 
 ImportResult Importer::run(const std::string& flexNameOverride) {
     if (image_.readOnly())
-        return fail({ErrorCode::ReadOnly, "The disk image is open read-only; nothing was imported"});
+        return fail(
+            {ErrorCode::ReadOnly, "The disk image is open read-only; nothing was imported"});
     result_.flexName = hostPath_;
     if (!settleName(flexNameOverride))
         return cancelled();
@@ -295,8 +294,7 @@ ImportResult Importer::run(const std::string& flexNameOverride) {
     status = allocate(image_, sir, blocks.data.size(), allocation);
     if (!status.ok())
         return fail({status.code(), status.text() + notImported()});
-    if (allocation.sectors.size() < blocks.data.size() &&
-        !questions_.askPartial(DiskFullQuestion))
+    if (allocation.sectors.size() < blocks.data.size() && !questions_.askPartial(DiskFullQuestion))
         return cancelled();
 
     // Never reached: the scan refuses a file without a slot before anything is written.
@@ -322,8 +320,7 @@ Status Importer::commit(const SystemInformationRecord& sirBefore, const Blocks& 
         Sector sector{};
         putLink(sector.data(), allocation.links[i]);
         putBigEndian16(sector.data() + 2, static_cast<std::uint16_t>(i + 1));
-        std::copy(blocks.data[i].begin(), blocks.data[i].end(),
-                  sector.begin() + SectorHeaderSize);
+        std::copy(blocks.data[i].begin(), blocks.data[i].end(), sector.begin() + SectorHeaderSize);
         Status status = image_.writeSector(allocation.sectors[i], sirBefore.maxSector, sector);
         if (!status.ok())
             return {status.code(), status.text() + stopped};
@@ -345,8 +342,8 @@ Status Importer::commit(const SystemInformationRecord& sirBefore, const Blocks& 
         sir.freeSectorCount = 0;
     } else {
         sir.firstFree = allocation.nextFree;
-        sir.freeSectorCount = static_cast<std::uint16_t>(
-            sir.freeSectorCount > used ? sir.freeSectorCount - used : 0);
+        sir.freeSectorCount =
+            static_cast<std::uint16_t>(sir.freeSectorCount > used ? sir.freeSectorCount - used : 0);
     }
     status = image_.writeSir(sir);
     if (!status.ok())
@@ -384,8 +381,7 @@ std::string firstFreeLinkMessage(SectorLink link) {
     if (link.track == 0)
         return "The next user track in the SIR contains an invlaid link [0x" + hex2(link.track) +
                "]";
-    return "The next user sector in the SIR contains an invlaid link [0x" + hex2(link.sector) +
-           "]";
+    return "The next user sector in the SIR contains an invlaid link [0x" + hex2(link.sector) + "]";
 }
 
 std::string endLinkMessage(SectorLink link) {
@@ -446,9 +442,8 @@ std::string upperCased(const std::string& text) {
     return result;
 }
 
-ImportResult importFile(DiskImage& image, const std::string& hostPath,
-                        const ImportOptions& options, ImportQuestions& questions,
-                        const std::string& flexNameOverride) {
+ImportResult importFile(DiskImage& image, const std::string& hostPath, const ImportOptions& options,
+                        ImportQuestions& questions, const std::string& flexNameOverride) {
     return Importer(image, hostPath, options, questions).run(flexNameOverride);
 }
 

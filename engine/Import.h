@@ -50,9 +50,8 @@ struct ImportResult {
 // One host file into the open image; reads the SIR afresh. `flexNameOverride` (optional
 // "NAME.EXT") replaces the name taken from the host path. Every failure but a Cancelled one
 // (the user declined a question) has been told through `questions.tell` before it returns.
-ImportResult importFile(DiskImage& image, const std::string& hostPath,
-                        const ImportOptions& options, ImportQuestions& questions,
-                        const std::string& flexNameOverride = {});
+ImportResult importFile(DiskImage& image, const std::string& hostPath, const ImportOptions& options,
+                        ImportQuestions& questions, const std::string& flexNameOverride = {});
 
 // The one-time warning ("Binary Compaction, and Space Compression have not..."): the caller
 // keeps `warned` for its whole run. Returns false when the user declined (the command ends).
