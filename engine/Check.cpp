@@ -1,0 +1,169 @@
+#include "engine/Check.h"
+
+#include "engine/Chain.h"
+#include "engine/Directory.h"
+
+#include <string>
+
+namespace dw {
+
+namespace {
+
+class Checker {
+public:
+    Checker(DiskImage& image, const SystemInformationRecord& sir, CheckReport& report)
+        : image_(image), sir_(sir), report_(report), owner_(256 * 256) {}
+
+    void run() {
+        checkLength();
+        std::vector<DirectoryEntry> files = checkDirectory();
+        for (const DirectoryEntry& file : files)
+            checkFile(file);
+        checkFreeChain();
+        checkLostSectors();
+    }
+
+private:
+    void find(std::string text) { report_.findings.push_back(std::move(text)); }
+
+    std::size_t limit() const { return image_.fileSize() / SectorSize + 1; }
+
+    void checkLength() {
+        const std::uint64_t expected =
+            std::uint64_t{sir_.maxTrack + 1u} * sir_.maxSector * SectorSize;
+        if (image_.fileSize() != expected)
+            find("The file is " + std::to_string(image_.fileSize()) + " bytes long; " +
+                 std::to_string(sir_.maxTrack + 1) + " tracks of " +
+                 std::to_string(sir_.maxSector) + " sectors need " + std::to_string(expected));
+    }
+
+    // Marks a sector as belonging to `who`; reports a sector claimed twice or outside the geometry.
+    void claim(SectorLink link, const std::string& who) {
+        if (link.track > sir_.maxTrack)
+            find(who + ": sector " + linkText(link) + " lies outside the geometry (last track " +
+                 std::to_string(sir_.maxTrack) + ")");
+        std::string& owner = owner_[linkIndex(link)];
+        if (!owner.empty())
+            find("Sector " + linkText(link) + " belongs to both " + owner + " and " + who);
+        else
+            owner = who;
+    }
+
+    std::vector<DirectoryEntry> checkDirectory() {
+        std::vector<DirectoryEntry> files;
+        SectorLink lastSector;
+        Status walk = walkDirectory(image_, sir_.maxSector, [&](const DirectorySlot& slot) {
+            if (slot.sector != lastSector) {
+                claim(slot.sector, "the directory");
+                lastSector = slot.sector;
+            }
+            if (slot.entry.isLive())
+                files.push_back(slot.entry);
+            return SlotAction::Continue;
+        });
+        if (!walk.ok())
+            find(walk.text());
+        return files;
+    }
+
+    void checkFile(const DirectoryEntry& e) {
+        const std::string who = e.name() + "." + e.ext();
+        if (e.startLink.isNull() && e.sectorCount == 0 && e.endLink.isNull())
+            return; // an empty file
+        const ChainWalk walk = walkChain(image_, sir_.maxSector, e.startLink, limit());
+        for (SectorLink link : walk.sectors)
+            claim(link, who);
+        if (walk.end != ChainWalk::End::Null) {
+            find(who + ": " + chainProblemText(walk));
+            return;
+        }
+        if (walk.sectors.size() != e.sectorCount)
+            find(who + ": the chain holds " + std::to_string(walk.sectors.size()) +
+                 " sectors, the directory says " + std::to_string(e.sectorCount));
+        if (walk.sectors.empty() || walk.sectors.back() != e.endLink)
+            find(who + ": the chain ends at " +
+                 (walk.sectors.empty() ? std::string("its start") : linkText(walk.sectors.back())) +
+                 ", the directory says " + linkText(e.endLink));
+    }
+
+    void checkFreeChain() {
+        const std::string who = "the free chain";
+        if (sir_.firstFree.isNull()) {
+            if (sir_.freeSectorCount != 0)
+                find("The free chain is empty but the SIR counts " +
+                     std::to_string(sir_.freeSectorCount) + " free sectors");
+            return;
+        }
+        const ChainWalk walk = walkChain(image_, sir_.maxSector, sir_.firstFree, limit());
+        for (SectorLink link : walk.sectors)
+            claim(link, who);
+        if (walk.end != ChainWalk::End::Null) {
+            find("The free chain is damaged: " + chainProblemText(walk));
+            return;
+        }
+        if (walk.sectors.size() != sir_.freeSectorCount)
+            find("The free chain holds " + std::to_string(walk.sectors.size()) +
+                 " sectors, the SIR counts " + std::to_string(sir_.freeSectorCount));
+        if (walk.sectors.back() != sir_.lastFree)
+            find("The free chain ends at " + linkText(walk.sectors.back()) + ", the SIR says " +
+                 linkText(sir_.lastFree));
+    }
+
+    // Data sectors (tracks 1 and up) that belong to no chain, reported as ranges.
+    void checkLostSectors() {
+        std::vector<std::pair<SectorLink, SectorLink>> ranges;
+        std::size_t lost = 0;
+        for (int t = 1; t <= sir_.maxTrack; ++t) {
+            for (int s = 1; s <= sir_.maxSector; ++s) {
+                SectorLink link{static_cast<std::uint8_t>(t), static_cast<std::uint8_t>(s)};
+                if (!image_.contains(link, sir_.maxSector) || !owner_[linkIndex(link)].empty())
+                    continue;
+                ++lost;
+                if (!ranges.empty() && isNext(ranges.back().second, link))
+                    ranges.back().second = link;
+                else
+                    ranges.push_back({link, link});
+            }
+        }
+        if (lost == 0)
+            return;
+        std::string text =
+            std::to_string(lost) + (lost == 1 ? " sector is" : " sectors are") + " in no chain:";
+        const std::size_t shown = ranges.size() < 8 ? ranges.size() : 8;
+        for (std::size_t i = 0; i < shown; ++i) {
+            text += " " + linkText(ranges[i].first);
+            if (ranges[i].second != ranges[i].first)
+                text += ".." + linkText(ranges[i].second);
+        }
+        if (shown < ranges.size())
+            text += " ...";
+        find(text);
+    }
+
+    bool isNext(SectorLink a, SectorLink b) const {
+        if (a.track == b.track)
+            return b.sector == a.sector + 1;
+        return b.track == a.track + 1 && a.sector == sir_.maxSector && b.sector == 1;
+    }
+
+    DiskImage& image_;
+    const SystemInformationRecord& sir_;
+    CheckReport& report_;
+    std::vector<std::string> owner_; // by linkIndex: who holds each sector
+};
+
+} // namespace
+
+CheckReport checkImage(DiskImage& image) {
+    CheckReport report;
+    SystemInformationRecord sir;
+    Status status = image.readSir(sir);
+    if (!status.ok()) {
+        report.findings.push_back(status.text());
+        return report;
+    }
+    Checker(image, sir, report).run();
+    return report;
+}
+
+} // namespace dw

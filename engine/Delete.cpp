@@ -1,0 +1,131 @@
+#include "engine/Delete.h"
+
+#include "engine/Chain.h"
+#include "engine/Directory.h"
+
+namespace dw {
+
+namespace {
+
+std::string fileText(const DirectoryEntry& entry) {
+    return entry.name() + "." + entry.ext();
+}
+
+Status damaged(const DirectoryEntry& entry, const std::string& what) {
+    return {ErrorCode::Damaged,
+            fileText(entry) + " was not deleted: " + what + "; nothing was changed"};
+}
+
+std::size_t sectorLimit(const DiskImage& image) {
+    return image.fileSize() / SectorSize + 1;
+}
+
+bool isEmptyFreeChain(const SystemInformationRecord& sir) {
+    return sir.freeSectorCount == 0 || sir.firstFree.isNull() || sir.lastFree.isNull();
+}
+
+// Sets the link field of one sector, keeping the other 254 bytes as they are.
+Status relink(DiskImage& image, std::uint8_t maxSector, SectorLink at, SectorLink to) {
+    Sector sector{};
+    Status status = image.readSector(at, maxSector, sector);
+    if (!status.ok())
+        return status;
+    putLink(sector.data(), to);
+    return image.writeSector(at, maxSector, sector);
+}
+
+} // namespace
+
+Status deleteEntryAt(DiskImage& image, std::uint32_t slotOffset, const DirectoryEntry& entry,
+                     SystemInformationRecord& sirAfter) {
+    if (image.readOnly())
+        return {ErrorCode::ReadOnly, "The disk image is open read-only; nothing was changed"};
+    SystemInformationRecord sir;
+    Status status = image.readSir(sir);
+    if (!status.ok())
+        return status;
+    const std::uint8_t maxSector = sir.maxSector;
+
+    // Both chains are checked before the first write, so a bad link can never be written through.
+    const ChainWalk file = walkChain(image, maxSector, entry.startLink, sectorLimit(image));
+    if (file.end != ChainWalk::End::Null)
+        return damaged(entry, chainProblemText(file));
+    const bool hasSectors = !file.sectors.empty();
+    if (hasSectors && file.sectors.back() != entry.endLink)
+        return damaged(entry, "its chain ends at " + linkText(file.sectors.back()) + ", not at " +
+                                  linkText(entry.endLink));
+    if (!hasSectors && !entry.endLink.isNull())
+        return damaged(entry,
+                       "its chain is empty but its last sector is " + linkText(entry.endLink));
+
+    const bool emptyFree = isEmptyFreeChain(sir);
+    if (hasSectors && !emptyFree) {
+        const ChainWalk free = walkChain(image, maxSector, sir.firstFree, sectorLimit(image));
+        if (free.end != ChainWalk::End::Null)
+            return damaged(entry, "the free chain is damaged: " + chainProblemText(free));
+        if (free.sectors.empty() || free.sectors.back() != sir.lastFree)
+            return damaged(entry, "the free chain does not end at " + linkText(sir.lastFree));
+        std::vector<bool> inFree(256 * 256, false);
+        for (SectorLink link : free.sectors)
+            inFree[linkIndex(link)] = true;
+        for (SectorLink link : file.sectors)
+            if (inFree[linkIndex(link)])
+                return damaged(entry,
+                               "its sector " + linkText(link) + " is also in the free chain");
+    }
+
+    DirectoryEntry marked = entry;
+    marked.fileName[0] = 0xFF;
+    status = image.writeEntry(slotOffset, marked);
+    if (!status.ok())
+        return status;
+
+    if (hasSectors) {
+        if (emptyFree) {
+            // Nothing to append to: the file's chain becomes the free chain.
+            sir.firstFree = entry.startLink;
+            sir.freeSectorCount = entry.sectorCount;
+        } else {
+            status = relink(image, maxSector, sir.lastFree, entry.startLink);
+            if (!status.ok())
+                return status;
+            sir.freeSectorCount =
+                static_cast<std::uint16_t>(sir.freeSectorCount + entry.sectorCount);
+        }
+        sir.lastFree = entry.endLink;
+        status = image.writeSir(sir);
+        if (!status.ok())
+            return status;
+        status = relink(image, maxSector, sir.lastFree, SectorLink{});
+        if (!status.ok())
+            return status;
+    }
+    sirAfter = sir;
+    return image.flush();
+}
+
+Status deleteFile(DiskImage& image, const std::string& name, const std::string& ext) {
+    if (image.readOnly())
+        return {ErrorCode::ReadOnly, "The disk image is open read-only; nothing was changed"};
+    SystemInformationRecord sir;
+    Status status = image.readSir(sir);
+    if (!status.ok())
+        return status;
+    bool found = false;
+    DirectorySlot match;
+    Status walk = walkDirectory(image, sir.maxSector, [&](const DirectorySlot& slot) {
+        if (slot.entry.isLive() && slot.entry.name() == name && slot.entry.ext() == ext) {
+            found = true;
+            match = slot;
+            return SlotAction::Stop;
+        }
+        return SlotAction::Continue;
+    });
+    if (!found)
+        return walk.ok() ? Status{ErrorCode::NotFound, name + "." + ext + " is not on the disk"}
+                         : walk;
+    SystemInformationRecord after;
+    return deleteEntryAt(image, match.offset, match.entry, after);
+}
+
+} // namespace dw

@@ -1,0 +1,101 @@
+#include "engine/Chain.h"
+#include "engine/Check.h"
+#include "engine/Delete.h"
+#include "engine/Directory.h"
+#include "tests/support/ImageBuilder.h"
+
+#include <gtest/gtest.h>
+
+using namespace dwtest;
+
+namespace {
+std::unique_ptr<dw::DiskImage> openBuilt(ImageBuilder& b, std::string& path) {
+    path = b.save(tempPath("chain.dsk"));
+    std::unique_ptr<dw::DiskImage> image;
+    EXPECT_TRUE(dw::DiskImage::open(path, image).ok());
+    return image;
+}
+} // namespace
+
+TEST(Chain, WalksStopAtNullLoopsAndLinksOutsideTheImage) {
+    ImageBuilder b = ImageBuilder::formatted(5, 10);
+    b.chain({{1, 1}, {1, 2}, {2, 7}});
+    std::string path;
+    auto image = openBuilt(b, path);
+    dw::ChainWalk walk = dw::walkChain(*image, 10, {1, 1}, 100);
+    EXPECT_EQ(walk.end, dw::ChainWalk::End::Null);
+    EXPECT_EQ(walk.sectors.size(), 3u);
+    EXPECT_EQ(dw::walkChain(*image, 10, {1, 1}, 2).end, dw::ChainWalk::End::Limit);
+
+    b.setLink({2, 7}, {1, 2});
+    image = openBuilt(b, path);
+    walk = dw::walkChain(*image, 10, {1, 1}, 100);
+    EXPECT_EQ(walk.end, dw::ChainWalk::End::Loop);
+    EXPECT_EQ(walk.badLink, (dw::SectorLink{1, 2}));
+
+    b.setLink({2, 7}, {9, 1});
+    image = openBuilt(b, path);
+    EXPECT_EQ(dw::walkChain(*image, 10, {1, 1}, 100).end, dw::ChainWalk::End::OutsideImage);
+}
+
+TEST(Chain, DeleteKeepsTheImageConsistent) {
+    ImageBuilder b = ImageBuilder::formatted(10, 10);
+    b.addFile("A", "TXT", std::vector<std::uint8_t>(600, 'a'));
+    b.addFile("B", "BIN", std::vector<std::uint8_t>(300, 2));
+    std::string path;
+    auto image = openBuilt(b, path);
+    ASSERT_TRUE(dw::checkImage(*image).clean());
+    ASSERT_TRUE(dw::deleteFile(*image, "A", "TXT").ok());
+    EXPECT_TRUE(dw::checkImage(*image).clean()) << dw::checkImage(*image).findings[0];
+    EXPECT_EQ(dw::deleteFile(*image, "A", "TXT").code(), dw::ErrorCode::NotFound);
+    ASSERT_TRUE(dw::deleteFile(*image, "B", "BIN").ok());
+    EXPECT_TRUE(dw::checkImage(*image).clean());
+    dw::SystemInformationRecord sir;
+    ASSERT_TRUE(image->readSir(sir).ok());
+    EXPECT_EQ(sir.freeSectorCount, 90);
+    EXPECT_EQ(sir.lastFree, (dw::SectorLink{1, 5}));
+}
+
+TEST(Chain, DeleteWithAnEmptyFreeChainMakesTheFileTheFreeChain) {
+    ImageBuilder b = ImageBuilder::formatted(2, 10);
+    b.addFile("FULL", "DAT", std::vector<std::uint8_t>(252 * 10, 1));
+    std::string path;
+    auto image = openBuilt(b, path);
+    ASSERT_TRUE(dw::checkImage(*image).clean());
+    ASSERT_TRUE(dw::deleteFile(*image, "FULL", "DAT").ok());
+    dw::SystemInformationRecord sir;
+    ASSERT_TRUE(image->readSir(sir).ok());
+    EXPECT_EQ(sir.firstFree, (dw::SectorLink{1, 1}));
+    EXPECT_EQ(sir.lastFree, (dw::SectorLink{1, 10}));
+    EXPECT_EQ(sir.freeSectorCount, 10);
+    EXPECT_TRUE(dw::checkImage(*image).clean());
+}
+
+TEST(Chain, DeleteRefusesDamagedChainsWithoutWriting) {
+    ImageBuilder b = ImageBuilder::formatted(10, 10);
+    b.addFile("LOOP", "TXT", std::vector<std::uint8_t>(600, 'a'));
+    b.setLink({1, 3}, {1, 1});
+    std::string path;
+    auto image = openBuilt(b, path);
+    const auto before = readFileBytes(path);
+    dw::Status status = dw::deleteFile(*image, "LOOP", "TXT");
+    EXPECT_EQ(status.code(), dw::ErrorCode::Damaged);
+    EXPECT_NE(status.text().find("nothing was changed"), std::string::npos);
+    image.reset();
+    EXPECT_EQ(readFileBytes(path), before);
+}
+
+TEST(Chain, CheckReportsLostSectorsAndBadCounts) {
+    ImageBuilder b = ImageBuilder::formatted(4, 10);
+    b.addFile("A", "TXT", std::vector<std::uint8_t>(600, 'a'));
+    SirSpec sir;
+    sir.firstFree = {1, 5}; // 1-4 lost
+    sir.lastFree = {3, 10};
+    sir.freeCount = 26;
+    b.sir(sir);
+    std::string path;
+    auto image = openBuilt(b, path);
+    dw::CheckReport report = dw::checkImage(*image);
+    ASSERT_EQ(report.findings.size(), 1u);
+    EXPECT_EQ(report.findings[0], "1 sector is in no chain: 001-004");
+}
