@@ -191,7 +191,8 @@ private:
         return result_;
     }
     ImportResult cancelled() {
-        return fail({ErrorCode::Cancelled, result_.flexName + " was not imported"});
+        const std::string what = result_.flexName.empty() ? "the file" : result_.flexName;
+        return fail({ErrorCode::Cancelled, what + " was not imported"});
     }
     std::string notImported() const { return "; " + result_.flexName + " was not imported"; }
     bool settleName(const std::string& flexNameOverride);
@@ -243,7 +244,6 @@ ImportResult Importer::run(const std::string& flexNameOverride) {
     if (image_.readOnly())
         return fail(
             {ErrorCode::ReadOnly, "The disk image is open read-only; nothing was imported"});
-    result_.flexName = hostPath_;
     if (!settleName(flexNameOverride))
         return cancelled();
 
