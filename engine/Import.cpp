@@ -1,5 +1,6 @@
 #include "engine/Import.h"
 
+#include "engine/Chain.h"
 #include "engine/Delete.h"
 #include "engine/Directory.h"
 
@@ -152,6 +153,36 @@ Status allocate(DiskImage& image, const SystemInformationRecord& sir, std::size_
     return {};
 }
 
+// On a damaged image the free chain may run into the directory or a file; none of their
+// sectors is ever overwritten. A file's chain counts as far as its links lead.
+Status checkUnowned(DiskImage& image, std::uint8_t maxSector,
+                    const std::vector<SectorLink>& sectors) {
+    std::vector<bool> taking(256 * 256, false);
+    for (SectorLink link : sectors)
+        taking[linkIndex(link)] = true;
+    const std::size_t limit = image.fileSize() / SectorSize + 1;
+    auto clash = [&](SectorLink start, const std::string& owner) -> Status {
+        for (SectorLink link : walkChain(image, maxSector, start, limit).sectors) {
+            if (taking[linkIndex(link)])
+                return {ErrorCode::Damaged, "The free chain is damaged: its sector " +
+                                                linkText(link) + " also belongs to " + owner};
+        }
+        return {};
+    };
+    Status status = clash(FirstDirectorySector, "the directory");
+    std::vector<DirectoryEntry> files;
+    Status walk = walkDirectory(image, maxSector, [&](const DirectorySlot& slot) {
+        if (slot.entry.isLive())
+            files.push_back(slot.entry);
+        return SlotAction::Continue;
+    });
+    if (status.ok())
+        status = walk;
+    for (std::size_t i = 0; status.ok() && i < files.size(); ++i)
+        status = clash(files[i].startLink, files[i].name() + "." + files[i].ext());
+    return status;
+}
+
 struct Scan {
     std::uint32_t slotOffset = 0; // 0: no never-used slot
     bool matched = false;
@@ -292,6 +323,8 @@ ImportResult Importer::run(const std::string& flexNameOverride) {
 
     Allocation allocation;
     status = allocate(image_, sir, blocks.data.size(), allocation);
+    if (status.ok())
+        status = checkUnowned(image_, sir.maxSector, allocation.sectors);
     if (!status.ok())
         return fail({status.code(), status.text() + notImported()});
     if (allocation.sectors.size() < blocks.data.size() && !questions_.askPartial(DiskFullQuestion))

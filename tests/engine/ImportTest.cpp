@@ -500,6 +500,20 @@ TEST_F(Import, DamagedFreeChainOrSirLinkRefuses) {
     EXPECT_EQ(bytes(), before);
     EXPECT_TRUE(import(hostFile("one.bin", pattern(252))).committed);
 
+    // A free chain that runs into a live file never overwrites it.
+    ImageBuilder crossed = ImageBuilder::formatted(4, 10);
+    crossed.addFile("KEEP", "TXT", pattern(300)); // 1/1, 1/2
+    crossed.setLink({1, 3}, {1, 1});
+    open(crossed);
+    const std::vector<std::uint8_t> intact = bytes();
+    script.told.clear();
+    EXPECT_EQ(import(hostFile("cross.bin", pattern(2 * 252))).status.code(),
+              dw::ErrorCode::Damaged);
+    EXPECT_EQ(script.told, (std::vector<std::string>{
+                               "The free chain is damaged: its sector 001-001 also belongs to "
+                               "KEEP.TXT; CROSS.BIN was not imported"}));
+    EXPECT_EQ(bytes(), intact);
+
     for (auto [first, message] :
          {std::pair{L(0, 7), "The next user track in the SIR contains an invlaid link [0x00]"},
           std::pair{L(2, 0), "The next user sector in the SIR contains an invlaid link [0x00]"}}) {
