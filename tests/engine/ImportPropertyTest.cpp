@@ -214,7 +214,7 @@ TEST(ImportProperty, RandomImportsReplacementsAndDeletionsKeepTheImageSound) {
     std::mt19937 rng(seed);
 
     int steps = 0;
-    while (steps < 2000 && !::testing::Test::HasFailure()) {
+    while (steps < 1500 && !::testing::Test::HasFailure()) {
         const bool large = rng() % 4 == 0;
         const int tracks =
             large ? 35 + static_cast<int>(rng() % 46) : 2 + static_cast<int>(rng() % 6);
