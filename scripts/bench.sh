@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Prints the benchmark table: each operation's time and its ratio to a plain cp of as many bytes.
+set -euo pipefail
+build=${1:-build}
+work="$build/bench-work"
+mkdir -p "$work"
+"$build/bench/diskwright-bench" "$work"
+rm -rf "$work"

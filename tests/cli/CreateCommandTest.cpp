@@ -1,0 +1,120 @@
+#include "cli/Cli.h"
+#include "engine/BootSectors.h"
+#include "tests/support/ImageBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+using namespace dwtest;
+
+namespace {
+struct CliRun {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+CliRun cli(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    int code = dwcli::runCli(args, out, err);
+    return {code, out.str(), err.str()};
+}
+
+std::string freshPath(const std::string& name) {
+    const std::string path = tempPath(name);
+    std::filesystem::remove(path);
+    return path;
+}
+} // namespace
+
+TEST(CliCreate, DefaultsAreTheDialogsFirstChoices) {
+    const std::string path = freshPath("cli-default.dsk");
+    CliRun run = cli({"create", path, "--label", "work disk 2025"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.out.find("80 tracks, 36 sectors per track, 2844 free sectors"), std::string::npos)
+        << run.out;
+    const std::vector<std::uint8_t> image = readFileBytes(path);
+    ASSERT_EQ(image.size(), 737280u);
+    EXPECT_TRUE(std::equal(image.begin(), image.begin() + 256, dw::Boot6809Sector.begin()));
+
+    CliRun info = cli({"info", path});
+    EXPECT_EQ(info.code, 0) << info.err;
+    EXPECT_NE(info.out.find("Volume Label       WORK DISK 2 [0]"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("Remaining Sectors    2844"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("File Count             0"), std::string::npos) << info.out;
+}
+
+TEST(CliCreate, GeometryAndBootChoices) {
+    const std::string small = freshPath("cli-sd.dsk");
+    ASSERT_EQ(cli({"create", small, "--tracks", "35", "--density", "single", "--sides", "1",
+                   "--boot", "none"})
+                  .code,
+              0);
+    std::vector<std::uint8_t> image = readFileBytes(small);
+    ASSERT_EQ(image.size(), 89600u);
+    EXPECT_TRUE(std::all_of(image.begin(), image.begin() + 256, [](auto v) { return v == 0; }));
+
+    // --sectors overrides the density's preset.
+    const std::string custom = freshPath("cli-custom.dsk");
+    ASSERT_EQ(cli({"create", custom, "--tracks", "40", "--density", "quad", "--sectors", "20",
+                   "--boot", "6800"})
+                  .code,
+              0);
+    image = readFileBytes(custom);
+    ASSERT_EQ(image.size(), 40u * 40 * 256);
+    EXPECT_TRUE(std::equal(image.begin(), image.begin() + 256, dw::Boot6800Sector.begin()));
+    EXPECT_EQ(image[551], 40); // maxSector
+
+    const std::string os9 = freshPath("cli-os9.dsk");
+    ASSERT_EQ(cli({"create", os9, "--format", "os9", "--label", "Mixed"}).code, 0);
+    image = readFileBytes(os9);
+    ASSERT_EQ(image.size(), 2872u * 256);
+    EXPECT_EQ(image[31], 'M'); // OS9 keeps the name as typed
+    EXPECT_EQ(image[35], 'd' | 0x80);
+}
+
+TEST(CliCreate, ExistingFileNeedsForce) {
+    const std::string path = freshPath("cli-exists.dsk");
+    writeFileBytes(path, {1, 2, 3});
+    CliRun refused = cli({"create", path});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_EQ(refused.err, path + " already exists; it was left unchanged.\n");
+    EXPECT_EQ(readFileBytes(path), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(cli({"create", path, "--force"}).code, 0);
+    EXPECT_EQ(readFileBytes(path).size(), 737280u);
+}
+
+TEST(CliCreate, LimitsAndUsageErrors) {
+    const std::string path = freshPath("cli-limits.dsk");
+    CliRun tracks = cli({"create", path, "--tracks", "257", "--sectors", "300"});
+    EXPECT_EQ(tracks.code, 1);
+    EXPECT_EQ(tracks.err, "Maximum Tracks Per Diskette is 256\n");
+    CliRun negative = cli({"create", path, "--tracks", "-1"});
+    EXPECT_EQ(negative.err, "Maximum Tracks Per Diskette is 256\n");
+    CliRun sectors = cli({"create", path, "--sectors", "128"});
+    EXPECT_EQ(sectors.code, 1);
+    EXPECT_EQ(sectors.err, "Maximum Sectors for Double Sided Diskette is 127\n");
+    CliRun os9 = cli({"create", path, "--format", "os9", "--sides", "1", "--sectors", "257"});
+    EXPECT_EQ(os9.err, "Maximum Sectors for Single Sided Diskette is 256\n");
+    CliRun tiny = cli({"create", path, "--tracks", "1"});
+    EXPECT_EQ(tiny.code, 1);
+    EXPECT_NE(tiny.err.find("at least 2 tracks"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    EXPECT_EQ(cli({"create", path, "--format", "cpm"}).code, 2);
+    EXPECT_EQ(cli({"create", path, "--sides", "3"}).code, 2);
+    EXPECT_EQ(cli({"create", path, "--boot", "6502"}).code, 2);
+    EXPECT_EQ(cli({"create"}).code, 2);
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST(CliCreate, BuiltProgramCreatesAnImage) {
+    const std::string path = freshPath("cli-program.dsk");
+    const std::string command =
+        std::string("\"") + DW_CLI_PROGRAM + "\" create \"" + path + "\" --tracks 35 > /dev/null";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(readFileBytes(path).size(), 35u * 36 * 256);
+}
