@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <set>
 
 namespace dw {
 
@@ -126,7 +125,7 @@ struct Allocation {
 // loop, or a link outside the image, refuses the whole file: nothing may be written through it.
 Status allocate(DiskImage& image, const SystemInformationRecord& sir, std::size_t wanted,
                 Allocation& out) {
-    std::set<SectorLink> taken;
+    std::vector<bool> taken(256 * 256, false);
     SectorLink current = sir.firstFree;
     auto damaged = [](const std::string& why) {
         return Status{ErrorCode::Damaged, "The free chain is damaged: " + why};
@@ -134,8 +133,9 @@ Status allocate(DiskImage& image, const SystemInformationRecord& sir, std::size_
     while (out.sectors.size() < wanted && !hasZeroByte(current)) {
         if (!image.contains(current, sir.maxSector))
             return damaged("link " + linkText(current) + " lies outside the disk image");
-        if (!taken.insert(current).second)
+        if (taken[linkIndex(current)])
             return damaged("it returns to sector " + linkText(current));
+        taken[linkIndex(current)] = true;
         SectorLink next;
         Status status = image.readLink(current, sir.maxSector, next);
         if (!status.ok())
@@ -148,7 +148,7 @@ Status allocate(DiskImage& image, const SystemInformationRecord& sir, std::size_
     out.exhausted = hasZeroByte(current);
     if (!out.exhausted && !image.contains(current, sir.maxSector))
         return damaged("link " + linkText(current) + " lies outside the disk image");
-    if (!out.exhausted && taken.count(current) != 0)
+    if (!out.exhausted && taken[linkIndex(current)])
         return damaged("it returns to sector " + linkText(current));
     return {};
 }
