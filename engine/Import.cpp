@@ -306,7 +306,9 @@ ImportResult Importer::run(const std::string& flexNameOverride) {
         return fail({ErrorCode::DirectoryFull, "The directory is full" + notImported()});
     }
 
-    if (!replacing && hasZeroByte(sir.firstFree))
+    // Checked before a replacement too: one that frees no sector must not delete for nothing.
+    const bool freesSectors = replacing && !scan.match.startLink.isNull();
+    if (!freesSectors && hasZeroByte(sir.firstFree))
         return fail({ErrorCode::InvalidLink, firstFreeLinkMessage(sir.firstFree)});
     const Blocks blocks =
         textMode(source) ? textBlocks(source, options_.stripLineFeeds) : binaryBlocks(source);

@@ -423,11 +423,18 @@ TEST_F(Import, ReplacementOnAFullDiskTakesTheFreedSectors) {
     ImageBuilder b = ImageBuilder::formatted(2, 10);
     b.addFile("OLD", "BIN", pattern(5 * 252));
     b.addFile("FILL", "BIN", pattern(5 * 252));
+    b.addFile("EMPTY", "BIN", {});
     open(b);
     options.mode = dw::ImportMode::Binary;
     std::vector<std::uint8_t> img = bytes();
     ASSERT_EQ(sir(img).freeSectorCount, 0);
     ASSERT_EQ(sir(img).firstFree, L(0, 0));
+
+    // Replacing an empty file frees nothing: refused before the old entry is touched.
+    script.answers = {true};
+    EXPECT_FALSE(import(hostFile("empty.bin", {1})).committed);
+    EXPECT_EQ(script.told, (std::vector<std::string>{dw::firstFreeLinkMessage(L(0, 0))}));
+    EXPECT_EQ(bytes(), img);
 
     script.answers = {true};
     dw::ImportResult r = import(hostFile("old.bin", pattern(2 * 252, 9)));
