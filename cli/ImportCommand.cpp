@@ -31,7 +31,11 @@ public:
 
     bool askName(std::string& text) override {
         if (!io_.interactive) {
-            io_.message(host_ + ": the name does not fit the FLEX 8.3 form (give one with --name)");
+            io_.message(host_ + (args_.name.empty()
+                                     ? ": the name does not fit the FLEX 8.3 form (give one "
+                                       "with --name)"
+                                     : ": the name given with --name does not fit the FLEX 8.3 "
+                                       "form"));
             return false;
         }
         std::string answer;

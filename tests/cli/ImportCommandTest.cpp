@@ -124,6 +124,9 @@ TEST(CliImport, WithoutATerminalTheDefaultsChangeNothing) {
     EXPECT_NE(run.err.find("give one with --name"), std::string::npos) << run.err;
     EXPECT_EQ(readFileBytes(image), before);
 
+    run = cli({"import", image, longName, "--name", "document.text"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("the name given with --name does not fit"), std::string::npos);
     run = cli({"import", image, longName, "--name", "doc.txt"});
     EXPECT_EQ(run.code, 0) << run.err;
     run = cli({"import", image, old, big, "--replace", "--partial"});
