@@ -1,0 +1,97 @@
+#include "tests/ui/support/UiFixtures.h"
+#include "ui/AboutDlg.h"
+#include "ui/QtPrompts.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+// Presses `button` on the message box as soon as it is shown, and notes what it showed.
+struct BoxCloser {
+    QMessageBox::StandardButton button;
+    QString caption;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+
+    void arm() {
+        QTimer::singleShot(10, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) {
+                arm();
+                return;
+            }
+            caption = box->windowTitle();
+            text = box->text();
+            icon = box->icon();
+            box->button(button)->click();
+        });
+    }
+};
+
+} // namespace
+
+class PromptsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void realMessageBoxes() {
+        QtPrompts prompts;
+        BoxCloser ok{QMessageBox::Ok, {}, {}};
+        ok.arm();
+        prompts.message(nullptr, "Unable to open /x.dsk", Prompts::Icon::Warning);
+        QCOMPARE(ok.caption, QString("Diskwright"));
+        QCOMPARE(ok.text, QString("Unable to open /x.dsk"));
+        QCOMPARE(ok.icon, QMessageBox::Warning);
+
+        BoxCloser info{QMessageBox::Ok, {}, {}};
+        info.arm();
+        prompts.message(nullptr, "No such file", Prompts::Icon::Information);
+        QCOMPARE(info.icon, QMessageBox::Information);
+
+        BoxCloser no{QMessageBox::No, {}, {}};
+        no.arm();
+        QVERIFY(!prompts.askYesNo(nullptr, "Replace it?"));
+        BoxCloser yes{QMessageBox::Yes, {}, {}};
+        yes.arm();
+        QVERIFY(prompts.askYesNo(nullptr, "Replace it?"));
+        QCOMPARE(yes.icon, QMessageBox::Warning);
+    }
+
+    void aboutBox() {
+        CAboutDlg about;
+        QCOMPARE(about.windowTitle(), QString("About Diskwright"));
+        QStringList texts;
+        bool hasIcon = false;
+        for (QLabel* label : about.findChildren<QLabel*>()) {
+            texts << label->text();
+            hasIcon = hasIcon || !label->pixmap().isNull();
+        }
+        QVERIFY(texts.contains("Diskwright Version 2.0.0"));
+        QVERIFY(hasIcon);
+        auto* ok = dwtest::controlAs<QPushButton>(about, IDOK);
+        QVERIFY(ok);
+        ok->click();
+        QCOMPARE(about.result(), int(QDialog::Accepted));
+    }
+
+    void lampsAndIcon() {
+        CAboutDlg registersTheResources;
+        for (const char* name : {":/res/lamp157.png", ":/res/lamp158.png", ":/res/lamp159.png"}) {
+            const QImage lamp(name);
+            QCOMPARE(lamp.size(), QSize(15, 15));
+            // A round lamp on the dialog's grey: the corners are that grey.
+            QCOMPARE(lamp.pixelColor(0, 0), QColor(192, 192, 192));
+        }
+        QCOMPARE(QImage(":/res/lamp158.png").pixelColor(9, 9).red(), 255);
+        QCOMPARE(QImage(":/res/lamp159.png").pixelColor(9, 9).green(), 255);
+        QCOMPARE(QImage(":/res/icon128_32.png").size(), QSize(32, 32));
+        QCOMPARE(QImage(":/res/icon128_16.png").size(), QSize(16, 16));
+    }
+};
+
+DW_UI_TEST_MAIN(PromptsTest)
+#include "PromptsTest.moc"

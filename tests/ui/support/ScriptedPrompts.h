@@ -1,0 +1,52 @@
+#pragma once
+
+// The prompt layer for tests: each test queues the prompts it expects, with their answers. An
+// unexpected prompt fails the test with its text and answers Cancel; no real window opens.
+
+#include "ui/Prompts.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+
+namespace dwtest {
+
+class ScriptedPrompts : public Prompts {
+public:
+    // The Open dialog, answered with `path` (empty: Cancel).
+    void expectOpenFile(const QString& path);
+    // An OK box whose text contains every one of `parts`.
+    void expectMessage(const QStringList& parts);
+    void expectYesNo(bool answer);
+    // One of our dialogs: `handler` looks at it and returns its result.
+    void expectDialog(std::function<int(QDialog&)> handler);
+
+    // True when every queued prompt came; fails the test otherwise.
+    bool allShown();
+
+    QStringList openFolders; // the folder each Open dialog started in
+    QStringList messages;    // every message text shown
+
+    QString openFileName(QWidget* parent, const QString& folder, const QString& filter,
+                         const QString& defaultSuffix) override;
+    void message(QWidget* parent, const QString& text, Icon icon) override;
+    bool askYesNo(QWidget* parent, const QString& text) override;
+    int runDialog(QDialog& dialog) override;
+
+private:
+    enum class Kind { OpenFile, Message, YesNo, Dialog };
+    struct Expected {
+        Kind kind;
+        QString answer;
+        QStringList parts;
+        bool yes = false;
+        std::function<int(QDialog&)> handler;
+    };
+    bool next(Kind kind, const QString& shown, Expected& out);
+
+    std::deque<Expected> queue_;
+};
+
+} // namespace dwtest

@@ -1,0 +1,71 @@
+#include "tests/ui/support/UiFixtures.h"
+
+#include "app/SettingsStore.h"
+#include "ui/ListCtrlEx.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QSettings>
+
+namespace dwtest {
+
+QWidget* control(const QWidget& parent, int id) {
+    const QList<QWidget*> children = parent.findChildren<QWidget*>();
+    for (QWidget* child : children)
+        if (child->property(ControlIdProperty).toInt() == id &&
+            child->property(ControlIdProperty).isValid())
+            return child;
+    QTest::qFail(qPrintable(QStringLiteral("No control with id %1").arg(id)), __FILE__, __LINE__);
+    return nullptr;
+}
+
+QString controlText(const QWidget& parent, int id) {
+    QWidget* widget = control(parent, id);
+    if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        return button->text();
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        return label->text();
+    return {};
+}
+
+int lampOf(const QWidget& window) {
+    QWidget* lamp = control(window, IDC_STATUS_LAMP);
+    return lamp ? lamp->property("bitmapId").toInt() : 0;
+}
+
+QStringList rowsOf(const QWidget& window) {
+    QStringList rows;
+    auto* list = controlAs<CListCtrlEx>(window, IDC_FILE_LIST);
+    if (!list)
+        return rows;
+    for (int row = 0; row < list->GetItemCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < list->columnCount(); ++column)
+            cells << list->GetItemText(row, column);
+        rows << cells.join(QLatin1Char('|'));
+    }
+    return rows;
+}
+
+bool imageButtonsEnabled(const QWidget& window) {
+    const bool import = control(window, IDC_IMPORT)->isEnabled();
+    for (int id : {IDC_EXPORT, IDC_DELETE, IDC_REFRESH})
+        if (control(window, id)->isEnabled() != import)
+            QTest::qFail("The image buttons are not all in the same state", __FILE__, __LINE__);
+    return import;
+}
+
+ImageOpener readOnlyOpener() {
+    return [](const std::string& path, std::unique_ptr<dw::DiskImage>& out) {
+        return dw::DiskImage::openReadOnly(path, out);
+    };
+}
+
+void clearSettings() {
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "LarkspurWorkshop",
+                       "Diskwright");
+    settings.clear();
+    settings.sync();
+}
+
+} // namespace dwtest

@@ -1,0 +1,342 @@
+#include "ui/DiskwrightDlg.h"
+
+#include "engine/Directory.h"
+#include "engine/Texts.h"
+#include "ui/AboutDlg.h"
+#include "ui/ControlIds.h"
+#include "ui/DialogUnits.h"
+#include "ui/ListCtrlEx.h"
+#include "ui/Prompts.h"
+#include "ui/Resources.h"
+
+#include <QAction>
+#include <QFile>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+
+namespace {
+QString text(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// Names and extensions are bytes of the diskette: one character per byte, so the texts can be
+// matched back against the directory.
+QString diskText(const std::string& s) {
+    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// A directory that could be walked only part of the way is still listed, up to the damage.
+QString damageText(const dw::Status& status) {
+    return text(status.text()) + QStringLiteral("\nThe files before the damage are listed; the "
+                                                "disk image was not changed.");
+}
+
+bool refused(const dw::Status& status) {
+    return !status.ok() && status.code() != dw::ErrorCode::Damaged;
+}
+} // namespace
+
+CDiskwrightDlg::CDiskwrightDlg(Prompts& prompts, SettingsStore& settings, QWidget* parent,
+                               ImageOpener opener)
+    : QDialog(parent), m_prompts(prompts), m_settings(settings), m_openImage(std::move(opener)) {
+    initDiskwrightResources();
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/res/icon128_16.png"), QSize(16, 16));
+    icon.addFile(QStringLiteral(":/res/icon128_32.png"), QSize(32, 32));
+    setWindowIcon(icon);
+    setWindowTitle(QStringLiteral("Diskwright Version 2.0.0"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFont(dialogFont());
+    CreateControls();
+
+    // The window manager owns the window menu here: the About item lives in a context menu
+    // on the window and on F1.
+    m_actAbout = new QAction(QStringLiteral("&About Diskwright..."), this);
+    m_actAbout->setShortcut(QKeySequence(Qt::Key_F1));
+    m_actAbout->setShortcutContext(Qt::WindowShortcut);
+    addAction(m_actAbout);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(m_actAbout, &QAction::triggered, this, &CDiskwrightDlg::OnAbout);
+}
+
+CDiskwrightDlg::~CDiskwrightDlg() = default;
+
+QLabel* CDiskwrightDlg::AddStatic(int id, const QString& caption, int x, int y, int w, int h) {
+    auto* label = new QLabel(caption, this);
+    label->setTextFormat(Qt::PlainText);
+    label->setGeometry(DialogUnits(font()).rect(x, y, w, h));
+    label->setProperty(ControlIdProperty, id);
+    return label;
+}
+
+QPushButton* CDiskwrightDlg::AddButton(int id, const QString& caption, int x, int y, int w, int h) {
+    auto* button = new QPushButton(caption, this);
+    button->setGeometry(DialogUnits(font()).rect(x, y, w, h));
+    button->setProperty(ControlIdProperty, id);
+    return button;
+}
+
+void CDiskwrightDlg::CreateControls() {
+    const DialogUnits units(font());
+    setFixedSize(units.size(346, 223));
+
+    // The group box first, so the statics inside it lie above it.
+    auto* group = new QGroupBox(this);
+    group->setGeometry(units.rect(7, 7, 273, 38));
+    group->setProperty(ControlIdProperty, IDC_STATIC);
+
+    m_btnClose = AddButton(IDCANCEL, QStringLiteral("&Close"), 288, 11, 50, 14);
+    m_btnOpenDisk = AddButton(IDC_OPEN_DISK, QStringLiteral("&Open Disk"), 288, 51, 50, 14);
+    m_btnCreateDisk = AddButton(IDC_CREATE_DISK, QStringLiteral("Cre&ate Disk"), 288, 68, 50, 14);
+    m_btnRefresh = AddButton(IDC_REFRESH, QStringLiteral("&Refresh"), 289, 97, 50, 14);
+    m_btnEditor = AddButton(IDC_EDITOR, QStringLiteral("Edito&r"), 289, 128, 50, 14);
+    m_btnOptions = AddButton(IDC_OPTIONS, QStringLiteral("&Options"), 289, 145, 50, 14);
+    m_btnImport = AddButton(IDC_IMPORT, QStringLiteral("&Import"), 289, 169, 50, 14);
+    m_btnExport = AddButton(IDC_EXPORT, QStringLiteral("&Export"), 289, 185, 50, 14);
+    m_btnDelete = AddButton(IDC_DELETE, QStringLiteral("&Delete"), 289, 202, 50, 14);
+    m_btnOpenDisk->setDefault(true);
+
+    AddStatic(IDC_STATIC, QStringLiteral("Volume Label"), 13, 18, 44, 8);
+    m_stcVolumeLabel = AddStatic(IDC_VOLUME_LABEL, QString(), 76, 18, 93, 8);
+    AddStatic(IDC_STATIC, QStringLiteral("File Count"), 183, 18, 32, 8);
+    m_stcFileCount = AddStatic(IDC_FILE_COUNT, QString(), 239, 18, 33, 8);
+    AddStatic(IDC_STATIC, QStringLiteral("Creation Date"), 13, 29, 44, 8);
+    m_stcCreationDate = AddStatic(IDC_CREATION_DATE, QString(), 76, 29, 61, 8);
+    AddStatic(IDC_STATIC, QStringLiteral("Remaining Sectors"), 183, 29, 60, 8);
+    m_stcRemainingSectors = AddStatic(IDC_REMAINING_SECTORS, QString(), 249, 29, 23, 8);
+
+    m_bmpNoImage = QPixmap(QStringLiteral(":/res/lamp157.png"));
+    m_bmpReadOnly = QPixmap(QStringLiteral(":/res/lamp158.png"));
+    m_bmpReadWrite = QPixmap(QStringLiteral(":/res/lamp159.png"));
+    // A picture static takes the size of its bitmap.
+    m_stcStatusLamp = AddStatic(IDC_STATUS_LAMP, QString(), 287, 33, 10, 9);
+    m_stcStatusLamp->resize(m_bmpNoImage.size());
+
+    m_lstFiles = new CListCtrlEx(this);
+    m_lstFiles->setGeometry(units.rect(7, 51, 273, 165));
+    m_lstFiles->setProperty(ControlIdProperty, IDC_FILE_LIST);
+
+    connect(m_btnOpenDisk, &QPushButton::clicked, this, &CDiskwrightDlg::OnOpenDisk);
+    connect(m_btnDelete, &QPushButton::clicked, this, &CDiskwrightDlg::OnDelete);
+    connect(m_btnExport, &QPushButton::clicked, this, &CDiskwrightDlg::OnExport);
+    connect(m_btnImport, &QPushButton::clicked, this, &CDiskwrightDlg::OnImport);
+    connect(m_lstFiles, &QTreeWidget::itemDoubleClicked, this, &CDiskwrightDlg::OnDblclkFileList);
+    connect(m_btnEditor, &QPushButton::clicked, this, &CDiskwrightDlg::OnEditor);
+    connect(m_btnCreateDisk, &QPushButton::clicked, this, &CDiskwrightDlg::OnCreateDisk);
+    connect(m_btnOptions, &QPushButton::clicked, this, &CDiskwrightDlg::OnOptions);
+    connect(m_btnRefresh, &QPushButton::clicked, this, &CDiskwrightDlg::OnRefresh);
+    connect(m_btnClose, &QPushButton::clicked, this, &CDiskwrightDlg::OnCancel);
+
+    setTabOrder(m_btnOpenDisk, m_btnCreateDisk);
+    setTabOrder(m_btnCreateDisk, m_btnEditor);
+    setTabOrder(m_btnEditor, m_btnOptions);
+    setTabOrder(m_btnOptions, m_btnImport);
+    setTabOrder(m_btnImport, m_btnExport);
+    setTabOrder(m_btnExport, m_btnDelete);
+    setTabOrder(m_btnDelete, m_btnClose);
+    setTabOrder(m_btnClose, m_lstFiles);
+    setTabOrder(m_lstFiles, m_btnRefresh);
+}
+
+void CDiskwrightDlg::SetImage(std::unique_ptr<dw::DiskImage> image, bool readOnly) {
+    m_pImage = std::move(image);
+    m_bReadOnly = readOnly;
+}
+
+void CDiskwrightDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!m_bInitialised)
+        OnInitDialog();
+}
+
+bool CDiskwrightDlg::OnInitDialog() {
+    if (m_bInitialised)
+        return true;
+    m_bInitialised = true;
+    m_btnImport->setEnabled(false);
+    m_btnExport->setEnabled(false);
+    m_btnDelete->setEnabled(false);
+    m_btnRefresh->setEnabled(false);
+    SetLamp(IDB_NO_IMAGE);
+    setWindowTitle(m_strTitle);
+
+    // An image from the command line that cannot be used is refused as Open Disk refuses one.
+    if (m_pImage) {
+        dw::Listing probe;
+        const dw::Status status = dw::readListing(*m_pImage, probe);
+        if (refused(status)) {
+            const QString path = QFile::decodeName(m_pImage->path().c_str());
+            m_pImage.reset();
+            m_prompts.message(this, path + QStringLiteral("\n") + text(status.text()) +
+                                        QStringLiteral("\nNo disk image was opened."));
+        }
+    }
+    ResetFileList();
+    ReadDirectory();
+    return true;
+}
+
+void CDiskwrightDlg::SetLamp(int bitmapId) {
+    switch (bitmapId) {
+    case IDB_READ_ONLY:
+        m_stcStatusLamp->setPixmap(m_bmpReadOnly);
+        break;
+    case IDB_READ_WRITE:
+        m_stcStatusLamp->setPixmap(m_bmpReadWrite);
+        break;
+    default:
+        m_stcStatusLamp->setPixmap(m_bmpNoImage);
+        break;
+    }
+    m_stcStatusLamp->setProperty("bitmapId", bitmapId);
+}
+
+void CDiskwrightDlg::EnableImageButtons() {
+    m_btnImport->setEnabled(true);
+    m_btnExport->setEnabled(true);
+    m_btnDelete->setEnabled(true);
+    m_btnRefresh->setEnabled(true);
+}
+
+QString CDiskwrightDlg::KeptText() const {
+    return m_pImage ? QStringLiteral("The disk image that was open stays open.")
+                    : QStringLiteral("No disk image was opened.");
+}
+
+void CDiskwrightDlg::OnOpenDisk() {
+    OpenDisk();
+}
+
+int CDiskwrightDlg::OpenDisk() {
+    const QString folder = m_settings.get(Settings::DefaultDiskwrightDir);
+    const QString path = m_prompts.openFileName(
+        this, folder, QStringLiteral("Virtual Disk Files (*.dsk)"), QStringLiteral("dsk"));
+    // After Cancel the title keeps naming the image that is listed.
+    if (path.isEmpty())
+        return IDCANCEL;
+
+    if (!m_settings.set(Settings::DefaultDiskwrightDir, folderOf(path)))
+        m_prompts.message(
+            this, QStringLiteral("Unable to save the settings in ") + m_settings.location() +
+                      QStringLiteral("; the folder of the disk image was not stored."));
+
+    std::unique_ptr<dw::DiskImage> image;
+    dw::Status status = m_openImage(nativePath(path), image);
+    dw::Listing listing;
+    if (status.ok())
+        status = dw::readListing(*image, listing);
+    if (refused(status)) {
+        SetLamp(IDB_NO_IMAGE);
+        QString why = text(status.text());
+        if (status.code() != dw::ErrorCode::OpenFailed)
+            why = path + QStringLiteral("\n") + why;
+        m_prompts.message(this, why + QStringLiteral("\n") + KeptText());
+        return IDOK;
+    }
+
+    m_pImage = std::move(image);
+    m_bReadOnly = m_pImage->readOnly();
+    EnableImageButtons();
+    m_btnOpenDisk->setText(QStringLiteral("C&hange Disk"));
+    m_strTitle = QStringLiteral("Diskwright: ") + path;
+    setWindowTitle(m_strTitle);
+    ResetFileList();
+    ShowListing(listing);
+    if (!status.ok())
+        m_prompts.message(this, damageText(status));
+    return IDOK;
+}
+
+void CDiskwrightDlg::OnRefresh() {
+    ReadDirectory();
+}
+
+int CDiskwrightDlg::ReadDirectory() {
+    if (!m_pImage) {
+        m_stcFileCount->setText(text(dw::fileCountText(0)));
+        return 0;
+    }
+    dw::Listing listing;
+    const dw::Status status = dw::readListing(*m_pImage, listing);
+    if (refused(status)) {
+        // Nothing of this image can be trusted any more: show no rows rather than stale ones.
+        ResetFileList();
+        m_stcVolumeLabel->clear();
+        m_stcCreationDate->clear();
+        m_stcRemainingSectors->clear();
+        m_stcFileCount->setText(text(dw::fileCountText(0)));
+        m_prompts.message(this, text(status.text()) +
+                                    QStringLiteral("\nNo files are listed; the disk image was "
+                                                   "not changed."));
+        return 0;
+    }
+    const int rows = ShowListing(listing);
+    if (!status.ok())
+        m_prompts.message(this, damageText(status));
+    return rows;
+}
+
+int CDiskwrightDlg::ShowListing(const dw::Listing& listing) {
+    m_nVolumeNumber = listing.sir.volumeNumber;
+    m_nFreeSectors = listing.sir.freeSectorCount;
+    m_stcVolumeLabel->setText(diskText(dw::volumeLabelText(listing.sir)));
+    m_stcCreationDate->setText(text(dw::creationDateText(listing.sir)));
+    m_stcRemainingSectors->setText(text(dw::remainingSectorsText(m_nFreeSectors)));
+
+    ResetFileList();
+    int rows = 0;
+    for (const dw::DirectoryEntry& entry : listing.entries) {
+        const dw::RowTexts cells = dw::rowTexts(entry);
+        QStringList texts;
+        for (const std::string& cell : cells)
+            texts << diskText(cell);
+        m_lstFiles->InsertRow(rows, texts);
+        ++rows;
+    }
+
+    SetLamp(m_bReadOnly ? IDB_READ_ONLY : IDB_READ_WRITE);
+    EnableImageButtons();
+    m_stcFileCount->setText(text(dw::fileCountText(rows)));
+    return rows;
+}
+
+void CDiskwrightDlg::ResetFileList() {
+    m_lstFiles->DeleteAll();
+    for (int column = 0; column < dw::ColumnCount; ++column) {
+        const dw::ColumnSpec& spec = dw::FileColumns[static_cast<std::size_t>(column)];
+        m_lstFiles->InsertColumn(column, QString::fromLatin1(spec.title), spec.width);
+    }
+}
+
+int CDiskwrightDlg::GetFirstSelectedItem() const {
+    for (int row = 0; row < m_lstFiles->GetItemCount(); ++row)
+        if (m_lstFiles->IsRowSelected(row))
+            return row;
+    return -1;
+}
+
+bool CDiskwrightDlg::IsItemSelected(int index) const {
+    return index >= 0 && index < m_lstFiles->GetItemCount() && m_lstFiles->IsRowSelected(index);
+}
+
+// The commands behind these buttons come with their own features.
+void CDiskwrightDlg::OnDelete() {}
+void CDiskwrightDlg::OnExport() {}
+void CDiskwrightDlg::OnImport() {}
+void CDiskwrightDlg::OnEditor() {}
+void CDiskwrightDlg::OnCreateDisk() {}
+void CDiskwrightDlg::OnOptions() {}
+void CDiskwrightDlg::OnDblclkFileList() {}
+
+void CDiskwrightDlg::OnAbout() {
+    CAboutDlg about(this);
+    m_prompts.runDialog(about);
+}
+
+void CDiskwrightDlg::OnCancel() {
+    reject();
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+// The main window: the volume information and the file list of the open image, and one button
+// per command. It owns the open image.
+
+#include "app/DiskwrightApp.h"
+#include "app/SettingsStore.h"
+#include "engine/DiskImage.h"
+
+#include <QDialog>
+#include <QPixmap>
+
+#include <memory>
+
+class CListCtrlEx;
+class Prompts;
+class QAction;
+class QLabel;
+class QPushButton;
+namespace dw {
+struct Listing;
+}
+
+class CDiskwrightDlg : public QDialog {
+    Q_OBJECT
+public:
+    CDiskwrightDlg(Prompts& prompts, SettingsStore& settings, QWidget* parent = nullptr,
+                   ImageOpener opener = defaultImageOpener());
+    ~CDiskwrightDlg() override;
+
+    // Set by the creator before the window is shown: an image from the command line, and the
+    // title that names it.
+    void SetImage(std::unique_ptr<dw::DiskImage> image, bool readOnly);
+    void SetTitle(const QString& title) { m_strTitle = title; }
+
+    // Runs once, when the window is first shown (tests may call it directly).
+    bool OnInitDialog();
+
+    int OpenDisk();
+    int ReadDirectory();
+    void ResetFileList();
+    int GetFirstSelectedItem() const;
+    bool IsItemSelected(int index) const;
+
+    bool HasImage() const { return m_pImage != nullptr; }
+    bool IsReadOnly() const { return m_bReadOnly; }
+    int VolumeNumber() const { return m_nVolumeNumber; }
+    int FreeSectors() const { return m_nFreeSectors; }
+
+public slots:
+    void OnOpenDisk();
+    void OnRefresh();
+    void OnDelete();
+    void OnExport();
+    void OnImport();
+    void OnEditor();
+    void OnCreateDisk();
+    void OnOptions();
+    void OnDblclkFileList();
+    void OnAbout();
+    void OnCancel();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void CreateControls();
+    QLabel* AddStatic(int id, const QString& text, int x, int y, int w, int h);
+    QPushButton* AddButton(int id, const QString& text, int x, int y, int w, int h);
+    void SetLamp(int bitmapId);
+    void EnableImageButtons();
+    int ShowListing(const dw::Listing& listing);
+    QString KeptText() const;
+
+    Prompts& m_prompts;
+    SettingsStore& m_settings;
+    ImageOpener m_openImage;
+    bool m_bInitialised = false;
+
+    int m_nVolumeNumber = 0;
+    int m_nFreeSectors = 0;
+    QString m_strTitle;
+    std::unique_ptr<dw::DiskImage> m_pImage;
+    bool m_bReadOnly = false;
+    QPixmap m_bmpReadOnly;
+    QPixmap m_bmpNoImage;
+    QPixmap m_bmpReadWrite;
+
+    QPushButton* m_btnRefresh = nullptr;
+    QLabel* m_stcStatusLamp = nullptr;
+    QPushButton* m_btnOptions = nullptr;
+    QPushButton* m_btnEditor = nullptr;
+    QPushButton* m_btnCreateDisk = nullptr;
+    QLabel* m_stcVolumeLabel = nullptr;
+    QLabel* m_stcRemainingSectors = nullptr;
+    QLabel* m_stcFileCount = nullptr;
+    QLabel* m_stcCreationDate = nullptr;
+    CListCtrlEx* m_lstFiles = nullptr;
+    QPushButton* m_btnImport = nullptr;
+    QPushButton* m_btnExport = nullptr;
+    QPushButton* m_btnDelete = nullptr;
+    QPushButton* m_btnOpenDisk = nullptr;
+    QPushButton* m_btnClose = nullptr;
+    QAction* m_actAbout = nullptr;
+};
