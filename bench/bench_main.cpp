@@ -9,6 +9,7 @@
 #include "engine/Create.h"
 #include "engine/Delete.h"
 #include "engine/Directory.h"
+#include "engine/Extract.h"
 #include "engine/Import.h"
 #include "tests/support/ImageBuilder.h"
 
@@ -123,13 +124,31 @@ void buildFilledImage(const Geometry& g, const fs::path& filled) {
     b.save(filled.string());
 }
 
-// TODO(export): time engine/Extract.h ExtractFile of BIG.TXT in binary and in text mode
-// into a host file in the work folder.
-Timing benchExportBinary(const fs::path& /*filled*/, const fs::path& /*work*/) {
-    return std::nullopt;
+// BIG.TXT of the filled image copied to a host file in the work folder.
+Timing benchExport(const fs::path& filled, const fs::path& work, dw::TransferMode mode) {
+    auto image = open(filled);
+    dw::Listing listing;
+    require(dw::readListing(*image, listing), "list");
+    const dw::EntryFields big = dw::fieldsOf(listing.entries.at(0));
+    const fs::path target = work / "BIG.TXT";
+    dw::ExtractOptions options;
+    options.forceMode = mode;
+    const double ms =
+        measure([&] { fs::remove(target); },
+                [&] {
+                    dw::ExtractResult result = dw::exportFile(*image, big, target, true, options);
+                    require(result.status, "export");
+                    if (result.chainEndedEarly)
+                        require({dw::ErrorCode::Damaged, "chain ended early"}, "export");
+                });
+    fs::remove(target);
+    return ms;
 }
-Timing benchExportText(const fs::path& /*filled*/, const fs::path& /*work*/) {
-    return std::nullopt;
+Timing benchExportBinary(const fs::path& filled, const fs::path& work) {
+    return benchExport(filled, work, dw::TransferMode::Binary);
+}
+Timing benchExportText(const fs::path& filled, const fs::path& work) {
+    return benchExport(filled, work, dw::TransferMode::Text);
 }
 
 void row(const char* geometry, const char* operation, Timing ms, double copyMs) {

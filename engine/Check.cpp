@@ -52,6 +52,16 @@ private:
         owner = owners_.size() - 1;
     }
 
+    // Track 0 holds only the boot, SIR and directory sectors, never file data or free sectors.
+    void reportTrackZero(const ChainWalk& walk, const std::string& who) {
+        for (SectorLink link : walk.sectors)
+            if (link.track == 0) {
+                find(who + ": sector " + linkText(link) +
+                     " lies on track 0, among the system and directory sectors");
+                return;
+            }
+    }
+
     std::vector<DirectoryEntry> checkDirectory() {
         std::vector<DirectoryEntry> files;
         SectorLink lastSector;
@@ -76,6 +86,7 @@ private:
         const ChainWalk walk = walkChain(image_, sir_.maxSector, e.startLink, limit());
         for (SectorLink link : walk.sectors)
             claim(link, who);
+        reportTrackZero(walk, who);
         if (walk.end != ChainWalk::End::Null) {
             find(who + ": " + chainProblemText(walk));
             return;
@@ -100,6 +111,7 @@ private:
         const ChainWalk walk = walkChain(image_, sir_.maxSector, sir_.firstFree, limit());
         for (SectorLink link : walk.sectors)
             claim(link, who);
+        reportTrackZero(walk, who);
         if (walk.end != ChainWalk::End::Null) {
             find("The free chain is damaged: " + chainProblemText(walk));
             return;

@@ -50,6 +50,12 @@ Status deleteEntryAt(DiskImage& image, std::uint32_t slotOffset, const Directory
     const ChainWalk file = walkChain(image, maxSector, entry.startLink, sectorLimit(image));
     if (file.end != ChainWalk::End::Null)
         return damaged(entry, chainProblemText(file));
+    // Track 0 holds the boot, SIR and directory sectors: freeing one would let an import
+    // overwrite it.
+    for (SectorLink link : file.sectors)
+        if (link.track == 0)
+            return damaged(entry, "its sector " + linkText(link) +
+                                      " lies on track 0, among the system and directory sectors");
     const bool hasSectors = !file.sectors.empty();
     if (hasSectors && file.sectors.back() != entry.endLink)
         return damaged(entry, "its chain ends at " + linkText(file.sectors.back()) + ", not at " +
@@ -65,6 +71,11 @@ Status deleteEntryAt(DiskImage& image, std::uint32_t slotOffset, const Directory
             return damaged(entry, "the free chain is damaged: " + chainProblemText(free));
         if (free.sectors.empty() || free.sectors.back() != sir.lastFree)
             return damaged(entry, "the free chain does not end at " + linkText(sir.lastFree));
+        for (SectorLink link : free.sectors)
+            if (link.track == 0)
+                return damaged(entry, "the free chain's sector " + linkText(link) +
+                                          " lies on track 0, among the system and directory "
+                                          "sectors");
         std::vector<bool> inFree(256 * 256, false);
         for (SectorLink link : free.sectors)
             inFree[linkIndex(link)] = true;

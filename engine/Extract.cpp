@@ -1,0 +1,176 @@
+#include "engine/Extract.h"
+#include "engine/HostNames.h"
+
+#include <vector>
+
+namespace dw {
+
+namespace {
+
+constexpr std::uint8_t SpaceMarker = 0x09;
+constexpr std::uint8_t CarriageReturn = 0x0D;
+constexpr std::uint8_t LineFeed = 0x0A;
+
+bool selectsText(std::uint8_t first, CopyVariant variant) {
+    if (first == SpaceMarker || first == CarriageReturn)
+        return true;
+    if (variant == CopyVariant::View)
+        return first >= 0x20 && first <= 0x7F;
+    return first >= 0x20;
+}
+
+// The text rules, byte by byte. The pending-count flag lives across sectors, so a marker in
+// the last data byte of a sector takes its count from the next one.
+class TextConverter {
+public:
+    explicit TextConverter(const ExtractOptions& options) : options_(options) {}
+
+    void put(std::uint8_t b, std::string& out) {
+        if (options_.expandTabs) {
+            if (pending_) {
+                pending_ = false;
+                out.append(spaceCount(b), ' ');
+            } else if (b == SpaceMarker) {
+                pending_ = true;
+            } else {
+                plain(b, out);
+            }
+            return;
+        }
+        if (b == SpaceMarker) {
+            out += static_cast<char>(b);
+            pending_ = true;
+        } else if (pending_) {
+            // The count goes out unchanged: a count of 13 gets no line feed, a count of 0 stays.
+            out += static_cast<char>(b);
+            pending_ = false;
+        } else {
+            plain(b, out);
+        }
+    }
+
+private:
+    std::size_t spaceCount(std::uint8_t count) const {
+        if (options_.variant == CopyVariant::View)
+            return count <= 0x7F ? count : 0; // read as signed: negative counts give nothing
+        return count;
+    }
+
+    void plain(std::uint8_t b, std::string& out) const {
+        if (b == 0 && options_.variant == CopyVariant::View)
+            return;
+        out += static_cast<char>(b);
+        if (b == CarriageReturn && options_.addLineFeeds)
+            out += static_cast<char>(LineFeed);
+    }
+
+    const ExtractOptions& options_;
+    bool pending_ = false;
+};
+
+std::size_t sectorIndex(SectorLink link, std::uint8_t maxSector) {
+    return std::size_t{link.track} * maxSector + link.sector - 1;
+}
+
+} // namespace
+
+Status chooseTransferMode(DiskImage& image, SectorLink startLink, bool randomFlag,
+                          CopyVariant variant, TransferMode& mode) {
+    mode = TransferMode::Binary;
+    if (randomFlag)
+        return {};
+    SystemInformationRecord sir;
+    Status status = image.readSir(sir);
+    if (!status.ok())
+        return status;
+    if (!image.contains(startLink, sir.maxSector))
+        return {};
+    std::uint8_t first[1] = {0};
+    status = image.readAt(SectorOffset(startLink, sir.maxSector) + SectorHeaderSize, first);
+    if (!status.ok())
+        return status;
+    if (selectsText(first[0], variant))
+        mode = TransferMode::Text;
+    return {};
+}
+
+ExtractResult ExtractFile(DiskImage& image, SectorLink startLink, std::uint16_t sectorCount,
+                          bool randomFlag, const ExtractOptions& options, std::ostream& out) {
+    ExtractResult result;
+    SystemInformationRecord sir;
+    result.status = image.readSir(sir);
+    if (!result.status.ok())
+        return result;
+    if (options.forceMode) {
+        result.mode = *options.forceMode;
+    } else {
+        result.status =
+            chooseTransferMode(image, startLink, randomFlag, options.variant, result.mode);
+        if (!result.status.ok())
+            return result;
+    }
+
+    TextConverter text(options);
+    std::vector<bool> copied(std::size_t{256} * sir.maxSector, false);
+    std::string buffer;
+    SectorLink current = startLink;
+    for (std::uint32_t n = 0; n < sectorCount; ++n) {
+        // Never read through 0/0, outside the image, or around a loop.
+        if (current.isNull() || !image.contains(current, sir.maxSector) ||
+            copied[sectorIndex(current, sir.maxSector)]) {
+            result.chainEndedEarly = true;
+            break;
+        }
+        copied[sectorIndex(current, sir.maxSector)] = true;
+        Sector sector{};
+        result.status = image.readSector(current, sir.maxSector, sector);
+        if (!result.status.ok())
+            return result;
+        current = getLink(sector.data());
+
+        buffer.clear();
+        if (result.mode == TransferMode::Binary) {
+            buffer.assign(sector.begin() + SectorHeaderSize, sector.end());
+        } else {
+            for (int p = SectorHeaderSize; p < SectorSize; ++p)
+                text.put(sector[p], buffer);
+        }
+        out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        if (!out) {
+            result.status = {ErrorCode::WriteFailed, "Unable to write the target file"};
+            return result;
+        }
+    }
+    out.flush();
+    if (!out)
+        result.status = {ErrorCode::WriteFailed, "Unable to write the target file"};
+    return result;
+}
+
+ExtractResult exportFile(DiskImage& image, const EntryFields& file,
+                         const std::filesystem::path& destination, bool replaceExisting,
+                         const ExtractOptions& options) {
+    ExtractResult result;
+    Status written = writeHostFile(destination, replaceExisting, [&](std::ostream& out) {
+        result =
+            ExtractFile(image, file.startLink, file.sectorCount, file.randomFlag, options, out);
+        return result.status;
+    });
+    result.status = written;
+    return result;
+}
+
+ExtractResult viewCopy(DiskImage& image, const EntryFields& file, const std::string& tempDirSetting,
+                       bool addLineFeeds, bool expandTabs, std::filesystem::path& path) {
+    path = temporaryFolder(tempDirSetting) / hostFileName(file.name, file.ext);
+    ExtractOptions options;
+    options.addLineFeeds = addLineFeeds;
+    options.expandTabs = expandTabs;
+    options.variant = CopyVariant::View;
+    ExtractResult result = exportFile(image, file, path, true, options);
+    if (result.status.code() == ErrorCode::OpenFailed)
+        result.status = {ErrorCode::OpenFailed, UnableToOpenTempTargetText};
+    return result;
+}
+
+} // namespace dw

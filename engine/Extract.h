@@ -1,0 +1,62 @@
+#pragma once
+
+// Copying one FLEX file's sector chain out to the host: the export copy and the view copy
+// (the copy opened in the external editor), in binary or text mode.
+
+#include "engine/DiskImage.h"
+#include "engine/RowFields.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace dw {
+
+inline constexpr const char* UnexpectedEndOfChainText = "Unexpected End Of Chain";
+inline constexpr const char* UnableToOpenTargetText = "Unable to open target file";
+inline constexpr const char* UnableToOpenTempTargetText =
+    "Unable to open target file. Try creating a TEMP directory on your C: drive";
+
+enum class TransferMode { Text, Binary };
+enum class CopyVariant { Export, View };
+
+struct ExtractOptions {
+    bool addLineFeeds = true;
+    bool expandTabs = true;
+    CopyVariant variant = CopyVariant::Export;
+    std::optional<TransferMode> forceMode;
+};
+
+struct ExtractResult {
+    Status status;
+    TransferMode mode = TransferMode::Binary;
+    bool chainEndedEarly = false;
+};
+
+// The mode a copy uses: binary for a random file, else decided by the first data byte (the
+// view variant takes 0x80 and up as binary). A file whose first sector cannot be read
+// (0/0, outside the image) counts as binary.
+Status chooseTransferMode(DiskImage& image, SectorLink startLink, bool randomFlag,
+                          CopyVariant variant, TransferMode& mode);
+
+// Copies one file's chain into an already opened host stream. Reads the SIR afresh for
+// maxSector. A chain that reaches 0/0, leaves the image or returns to a sector already copied
+// before `sectorCount` sectors ends early: the status stays ok and chainEndedEarly is set
+// (what was copied stays). A failed read of the image or write of the host stream is an error.
+ExtractResult ExtractFile(DiskImage& image, SectorLink startLink, std::uint16_t sectorCount,
+                          bool randomFlag, const ExtractOptions& options, std::ostream& out);
+
+// Export of one file to a host path, written safely (see writeHostFile). The destination is
+// replaced only when `replaceExisting`; an existing file otherwise gives Exists and stays.
+ExtractResult exportFile(DiskImage& image, const EntryFields& file,
+                         const std::filesystem::path& destination, bool replaceExisting,
+                         const ExtractOptions& options);
+
+// The view copy: the file under its safe FLEX name in the temporary folder (see
+// temporaryFolder), replacing an older copy. `path` receives where it went.
+ExtractResult viewCopy(DiskImage& image, const EntryFields& file, const std::string& tempDirSetting,
+                       bool addLineFeeds, bool expandTabs, std::filesystem::path& path);
+
+} // namespace dw

@@ -1,0 +1,163 @@
+// Arbitrary bytes as a disk image: list it, check it, make both copies of every entry, then
+// delete every entry on a copy and import a small file onto it. Nothing may crash or hang, the
+// image's length never changes, a refused deletion or import changes no byte, and deleting from
+// or importing into a clean image leaves it clean.
+
+#include "engine/Check.h"
+#include "engine/Delete.h"
+#include "engine/Directory.h"
+#include "engine/Extract.h"
+#include "engine/HostNames.h"
+#include "engine/Import.h"
+#include "engine/RowFields.h"
+#include "engine/Texts.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Counts what a copy writes and throws it away.
+class CountingBuffer : public std::streambuf {
+public:
+    std::size_t count = 0;
+
+protected:
+    int_type overflow(int_type c) override {
+        ++count;
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char*, std::streamsize n) override {
+        count += static_cast<std::size_t>(n);
+        return n;
+    }
+};
+
+void require(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "fuzz_image: %s\n", what);
+        std::abort();
+    }
+}
+
+std::vector<std::uint8_t> readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeAll(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    require(static_cast<bool>(out), "cannot write the scratch image");
+}
+
+const std::string& scratchPath() {
+    static const std::string path = "/tmp/diskwright-fuzz-" + std::to_string(::getpid()) + ".dsk";
+    static const bool removedAtExit = [] {
+        std::atexit([] { std::remove(path.c_str()); });
+        return true;
+    }();
+    (void)removedAtExit;
+    return path;
+}
+
+void copyEveryEntry(dw::DiskImage& image, const std::vector<dw::DirectoryEntry>& entries) {
+    int round = 0;
+    for (const dw::DirectoryEntry& entry : entries) {
+        const std::string name = dw::hostFileName(entry.name(), entry.ext());
+        require(name.find('/') == std::string::npos && name.find('\0') == std::string::npos &&
+                    name != "." && name != "..",
+                "a host name leaves its folder");
+        // The window's road: fields read back from the row texts.
+        const dw::EntryFields fields = dw::parseRowFields(dw::rowTexts(entry));
+        require(fields.startLink == entry.startLink && fields.sectorCount == entry.sectorCount,
+                "row texts do not read back");
+        for (dw::CopyVariant variant : {dw::CopyVariant::Export, dw::CopyVariant::View}) {
+            dw::ExtractOptions options;
+            options.variant = variant;
+            options.expandTabs = (round & 1) == 0;
+            options.addLineFeeds = (round & 2) == 0;
+            CountingBuffer buffer;
+            std::ostream out(&buffer);
+            dw::ExtractResult result = dw::ExtractFile(image, fields.startLink, fields.sectorCount,
+                                                       fields.randomFlag, options, out);
+            require(result.status.ok(), "a copy failed on a readable image");
+            ++round;
+        }
+    }
+}
+
+// Refuses every question, so that only a file that fits under a free name is written.
+class NoToEverything : public dw::ImportQuestions {
+public:
+    bool askName(std::string&) override { return false; }
+    bool askYesNo(const std::string&) override { return false; }
+    void tell(const std::string&) override {}
+};
+
+// A small file imported onto the copy: the length never changes, a refused import changes no
+// byte, and importing into a clean image leaves it clean.
+void importSmallFile(dw::DiskImage& image, const std::string& path, std::size_t size,
+                     const std::uint8_t* data, std::size_t dataSize) {
+    const std::string host = path + ".host";
+    writeAll(host, data, dataSize < 600 ? dataSize : 600);
+    const bool clean = dw::checkImage(image).clean();
+    const std::vector<std::uint8_t> before = readAll(path);
+    dw::ImportOptions options;
+    NoToEverything questions;
+    const dw::ImportResult result = dw::importFile(image, host, options, questions, "FUZZ.IMP");
+    std::remove(host.c_str());
+    require(image.flush().ok(), "cannot flush the scratch image");
+    const std::vector<std::uint8_t> after = readAll(path);
+    require(after.size() == size, "an import changed the image's length");
+    if (!result.committed)
+        require(after == before, "a refused import changed the image");
+    else if (clean)
+        require(dw::checkImage(image).clean(), "an import left a clean image unsound");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string& path = scratchPath();
+    writeAll(path, data, size);
+
+    std::vector<dw::DirectoryEntry> entries;
+    {
+        std::unique_ptr<dw::DiskImage> image;
+        if (!dw::DiskImage::openReadOnly(path, image).ok())
+            return 0;
+        dw::Listing listing;
+        dw::Status listed = dw::readListing(*image, listing);
+        if (listed.code() == dw::ErrorCode::BadImage)
+            return 0;
+        entries = listing.entries;
+        dw::checkImage(*image);
+        copyEveryEntry(*image, entries);
+    }
+
+    std::unique_ptr<dw::DiskImage> image;
+    require(dw::DiskImage::open(path, image).ok(), "cannot open the scratch image");
+    bool clean = dw::checkImage(*image).clean();
+    for (const dw::DirectoryEntry& entry : entries) {
+        const std::vector<std::uint8_t> before = readAll(path);
+        dw::Status status = dw::deleteFile(*image, entry.name(), entry.ext());
+        const std::vector<std::uint8_t> after = readAll(path);
+        require(after.size() == size, "the image's length changed");
+        if (!status.ok())
+            require(after == before, "a refused deletion changed the image");
+        else if (clean)
+            require(dw::checkImage(*image).clean(), "a deletion left a clean image unsound");
+        require(status.ok() || !clean || status.code() == dw::ErrorCode::NotFound,
+                "a deletion refused a file of a clean image");
+    }
+    importSmallFile(*image, path, size, data, size);
+    return 0;
+}
