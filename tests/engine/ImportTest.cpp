@@ -255,11 +255,11 @@ namespace {
 ImageBuilder threeFree() {
     ImageBuilder b = ImageBuilder::formatted(2, 10);
     b.setLink({1, 3}, {0, 0});
-    SirSpec spec;
-    spec.firstFree = {1, 1};
-    spec.lastFree = {1, 3};
-    spec.freeCount = 3;
-    b.sir(spec);
+    SirSpec record;
+    record.firstFree = {1, 1};
+    record.lastFree = {1, 3};
+    record.freeCount = 3;
+    b.sir(record);
     return b;
 }
 } // namespace
@@ -525,11 +525,11 @@ TEST_F(Import, DamagedFreeChainOrSirLinkRefuses) {
          {std::pair{L(0, 7), "The next user track in the SIR contains an invlaid link [0x00]"},
           std::pair{L(2, 0), "The next user sector in the SIR contains an invlaid link [0x00]"}}) {
         ImageBuilder bad = ImageBuilder::formatted(4, 10);
-        SirSpec spec;
-        spec.firstFree = {first.track, first.sector};
-        spec.lastFree = {3, 10};
-        spec.freeCount = 30;
-        bad.sir(spec);
+        SirSpec record;
+        record.firstFree = {first.track, first.sector};
+        record.lastFree = {3, 10};
+        record.freeCount = 30;
+        bad.sir(record);
         open(bad);
         script.told.clear();
         const std::vector<std::uint8_t> unchanged = bytes();
