@@ -10,6 +10,7 @@
 #include "engine/Delete.h"
 #include "engine/Directory.h"
 #include "engine/Extract.h"
+#include "engine/Import.h"
 #include "tests/support/ImageBuilder.h"
 
 #include <algorithm>
@@ -75,12 +76,42 @@ double measure(const std::function<void()>& prepare, const std::function<void()>
 // One operation's timing, or nothing while the engine has no such operation yet.
 using Timing = std::optional<double>;
 
-// The disk with one file that fills it, made the way the import does: the file's chain is the
-// whole free chain from 1/1.
-// TODO(import): time engine/Import.h importFile of a host file of (tracks-1) x spt x 252 bytes
-// into the fresh image, and keep its result as the filled image.
-Timing benchImport(const Geometry&, const fs::path& /*fresh*/, const fs::path& /*filled*/) {
-    return std::nullopt;
+// Any question in a benchmark is a fault: the file fits and its name is free.
+class NoQuestions : public dw::ImportQuestions {
+public:
+    bool askName(std::string&) override { return fail("name"); }
+    bool askYesNo(const std::string& question) override { return fail(question); }
+    void tell(const std::string& message) override { fail(message); }
+
+private:
+    static bool fail(const std::string& what) {
+        std::cerr << "import asked: " << what << '\n';
+        std::exit(1);
+    }
+};
+
+// Imports a host file of (tracks-1) x spt x 252 bytes into a copy of the fresh image, which
+// fills it; the last run's result is kept as the filled image.
+Timing benchImport(const Geometry& g, const fs::path& fresh, const fs::path& filled) {
+    const int spt = g.doubleSided ? 2 * g.sectorsPerSide : g.sectorsPerSide;
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(g.tracks - 1) * spt * 252);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>(i % 80 == 79 ? '\r' : 'A' + i % 26);
+    const fs::path host = filled.parent_path() / "big.txt";
+    dwtest::writeFileBytes(host.string(), data);
+    dw::ImportOptions options;
+    options.mode = dw::ImportMode::Binary;
+    NoQuestions questions;
+    const double ms =
+        measure([&] { fs::copy_file(fresh, filled, fs::copy_options::overwrite_existing); },
+                [&] {
+                    auto image = open(filled);
+                    const dw::ImportResult result =
+                        dw::importFile(*image, host.string(), options, questions, "BIG.TXT");
+                    require(result.status, "import");
+                });
+    fs::remove(host);
+    return ms;
 }
 
 void buildFilledImage(const Geometry& g, const fs::path& filled) {

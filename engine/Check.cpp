@@ -12,7 +12,7 @@ namespace {
 class Checker {
 public:
     Checker(DiskImage& image, const SystemInformationRecord& sir, CheckReport& report)
-        : image_(image), sir_(sir), report_(report), owner_(256 * 256) {}
+        : image_(image), sir_(sir), report_(report), owner_(256 * 256, NoOwner) {}
 
     void run() {
         checkLength();
@@ -42,11 +42,14 @@ private:
         if (link.track > sir_.maxTrack)
             find(who + ": sector " + linkText(link) + " lies outside the geometry (last track " +
                  std::to_string(sir_.maxTrack) + ")");
-        std::string& owner = owner_[linkIndex(link)];
-        if (!owner.empty())
-            find("Sector " + linkText(link) + " belongs to both " + owner + " and " + who);
-        else
-            owner = who;
+        std::size_t& owner = owner_[linkIndex(link)];
+        if (owner != NoOwner) {
+            find("Sector " + linkText(link) + " belongs to both " + owners_[owner] + " and " + who);
+            return;
+        }
+        if (owners_.empty() || owners_.back() != who)
+            owners_.push_back(who);
+        owner = owners_.size() - 1;
     }
 
     // Track 0 holds only the boot, SIR and directory sectors, never file data or free sectors.
@@ -128,7 +131,7 @@ private:
         for (int t = 1; t <= sir_.maxTrack; ++t) {
             for (int s = 1; s <= sir_.maxSector; ++s) {
                 SectorLink link{static_cast<std::uint8_t>(t), static_cast<std::uint8_t>(s)};
-                if (!image_.contains(link, sir_.maxSector) || !owner_[linkIndex(link)].empty())
+                if (!image_.contains(link, sir_.maxSector) || owner_[linkIndex(link)] != NoOwner)
                     continue;
                 ++lost;
                 if (!ranges.empty() && isNext(ranges.back().second, link))
@@ -161,7 +164,11 @@ private:
     DiskImage& image_;
     const SystemInformationRecord& sir_;
     CheckReport& report_;
-    std::vector<std::string> owner_; // by linkIndex: who holds each sector
+    // By linkIndex: who holds each sector, as an index into owners_ (65536 strings per check
+    // would make the check cost more than the operations it verifies).
+    static constexpr std::size_t NoOwner = static_cast<std::size_t>(-1);
+    std::vector<std::size_t> owner_;
+    std::vector<std::string> owners_;
 };
 
 } // namespace

@@ -1,12 +1,14 @@
 // Arbitrary bytes as a disk image: list it, check it, make both copies of every entry, then
-// delete every entry on a copy. Nothing may crash or hang, the image's length never changes,
-// a refused deletion changes no byte, and deleting from a clean image leaves it clean.
+// delete every entry on a copy and import a small file onto it. Nothing may crash or hang, the
+// image's length never changes, a refused deletion or import changes no byte, and deleting from
+// or importing into a clean image leaves it clean.
 
 #include "engine/Check.h"
 #include "engine/Delete.h"
 #include "engine/Directory.h"
 #include "engine/Extract.h"
 #include "engine/HostNames.h"
+#include "engine/Import.h"
 #include "engine/RowFields.h"
 #include "engine/Texts.h"
 
@@ -92,6 +94,35 @@ void copyEveryEntry(dw::DiskImage& image, const std::vector<dw::DirectoryEntry>&
     }
 }
 
+// Refuses every question, so that only a file that fits under a free name is written.
+class NoToEverything : public dw::ImportQuestions {
+public:
+    bool askName(std::string&) override { return false; }
+    bool askYesNo(const std::string&) override { return false; }
+    void tell(const std::string&) override {}
+};
+
+// A small file imported onto the copy: the length never changes, a refused import changes no
+// byte, and importing into a clean image leaves it clean.
+void importSmallFile(dw::DiskImage& image, const std::string& path, std::size_t size,
+                     const std::uint8_t* data, std::size_t dataSize) {
+    const std::string host = path + ".host";
+    writeAll(host, data, dataSize < 600 ? dataSize : 600);
+    const bool clean = dw::checkImage(image).clean();
+    const std::vector<std::uint8_t> before = readAll(path);
+    dw::ImportOptions options;
+    NoToEverything questions;
+    const dw::ImportResult result = dw::importFile(image, host, options, questions, "FUZZ.IMP");
+    std::remove(host.c_str());
+    require(image.flush().ok(), "cannot flush the scratch image");
+    const std::vector<std::uint8_t> after = readAll(path);
+    require(after.size() == size, "an import changed the image's length");
+    if (!result.committed)
+        require(after == before, "a refused import changed the image");
+    else if (clean)
+        require(dw::checkImage(image).clean(), "an import left a clean image unsound");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -127,5 +158,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(status.ok() || !clean || status.code() == dw::ErrorCode::NotFound,
                 "a deletion refused a file of a clean image");
     }
+    importSmallFile(*image, path, size, data, size);
     return 0;
 }

@@ -1,0 +1,88 @@
+#pragma once
+
+// Copying host files into the open image: the 8.3 name, replacement of a file of the same
+// name, allocation from the head of the free chain, binary or text copy, and the commit of the
+// chain end, the SIR and the directory entry.
+
+#include "engine/DiskImage.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace dw {
+
+// Every question of an import, answered by each front end its own way.
+class ImportQuestions {
+public:
+    virtual ~ImportQuestions() = default;
+    // The 8.3 name: `text` holds the preset on entry and the answer on return; false = Cancel.
+    virtual bool askName(std::string& text) = 0;
+    virtual bool askYesNo(const std::string& question) = 0; // replace? binary? partial? warning
+    virtual void tell(const std::string& message) = 0;      // OK messages
+
+    // The single questions, for front ends that answer them from settings of their own.
+    virtual bool askReplace(const std::string& question) { return askYesNo(question); }
+    virtual bool askBinary(const std::string& question) { return askYesNo(question); }
+    virtual bool askPartial(const std::string& question) { return askYesNo(question); }
+};
+
+enum class ImportMode {
+    Auto,   // the options decide, with the binary question on an unusual first byte
+    Text,   // text whatever the first byte; line feeds follow stripLineFeeds
+    Binary, // 252-byte blocks, no question
+};
+
+struct ImportOptions {
+    bool stripLineFeeds = true;
+    bool compressSpaces = true;
+    bool compactBinary = false;
+    ImportMode mode = ImportMode::Auto;
+};
+
+struct ImportResult {
+    Status status;
+    bool committed = false;
+    std::string flexName; // "NAME.EXT"
+    std::uint16_t sectorsUsed = 0;
+};
+
+// One host file into the open image; reads the SIR afresh. `flexNameOverride` (optional
+// "NAME.EXT") replaces the name taken from the host path. Every failure but a Cancelled one
+// (the user declined a question) has been told through `questions.tell` before it returns.
+ImportResult importFile(DiskImage& image, const std::string& hostPath, const ImportOptions& options,
+                        ImportQuestions& questions, const std::string& flexNameOverride = {});
+
+// The one-time warning ("Binary Compaction, and Space Compression have not..."): the caller
+// keeps `warned` for its whole run. Returns false when the user declined (the command ends).
+bool confirmCompactionWarning(const ImportOptions& options, bool& warned,
+                              ImportQuestions& questions);
+
+// The program's fixed texts.
+extern const char* const CompactionWarning;
+extern const char* const ReplaceQuestion;
+extern const char* const DiskFullQuestion;
+// `pcName` is the host name as "%s.%s" of its name part and extension.
+std::string binaryQuestion(const std::string& pcName);
+std::string firstFreeLinkMessage(SectorLink firstFree); // the "next user track/sector" texts
+std::string endLinkMessage(SectorLink endLink);         // the "File End Track/Sector" texts
+
+// The name rules, open for the tests and the front ends.
+struct FlexName {
+    std::string name; // 1 to 8 bytes
+    std::string ext;  // 1 to 3 bytes
+};
+// A host path's final component split at its last dot; the extension is empty without one.
+FlexName splitHostName(const std::string& hostPath);
+// The text of the name question split as FLEX names are: leading dots ignored, the name up to
+// the next dot, the extension everything after that dot.
+FlexName splitAnswer(const std::string& text);
+// 1 to 8 and 1 to 3 bytes, each printable ASCII (a control byte or one with bit 7 set would
+// make the entry read as the directory's end or as deleted).
+bool acceptable(const FlexName& name);
+// "%.8s.%.3s", the preset of the name question.
+std::string namePreset(const FlexName& name);
+// a-z become A-Z; other bytes stay.
+std::string upperCased(const std::string& text);
+
+} // namespace dw
