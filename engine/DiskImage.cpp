@@ -1,5 +1,7 @@
 #include "engine/DiskImage.h"
 
+#include <array>
+
 namespace dw {
 
 namespace {
@@ -28,6 +30,18 @@ DiskImage::DiskImage(std::FILE* file, std::string path, bool readOnly)
 bool DiskImage::positionAt(std::uint64_t offset, LastTransfer direction) {
     if (last_ == direction && position_ == offset)
         return true;
+    // A short hop forward while reading (the next link of a chain in address order) is read
+    // through: the stream's buffer usually holds it already, and a seek would cost a system call.
+    constexpr std::uint64_t ReadThrough = 16 * 1024;
+    if (last_ == LastTransfer::Read && direction == LastTransfer::Read && offset > position_ &&
+        offset - position_ <= ReadThrough) {
+        std::array<std::uint8_t, ReadThrough> skipped;
+        const std::size_t gap = static_cast<std::size_t>(offset - position_);
+        if (std::fread(skipped.data(), 1, gap, file_) == gap) {
+            position_ = offset;
+            return true;
+        }
+    }
     last_ = LastTransfer::None;
     if (!seekTo(file_, offset))
         return false;
