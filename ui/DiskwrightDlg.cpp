@@ -307,8 +307,8 @@ int CDiskwrightDlg::ShowListing(const dw::Listing& listing) {
 void CDiskwrightDlg::ResetFileList() {
     m_lstFiles->DeleteAll();
     for (int column = 0; column < dw::ColumnCount; ++column) {
-        const dw::ColumnSpec& spec = dw::FileColumns[static_cast<std::size_t>(column)];
-        m_lstFiles->InsertColumn(column, QString::fromLatin1(spec.title), spec.width);
+        const dw::ColumnSpec& columnSpec = dw::FileColumns[static_cast<std::size_t>(column)];
+        m_lstFiles->InsertColumn(column, QString::fromLatin1(columnSpec.title), columnSpec.width);
     }
 }
 

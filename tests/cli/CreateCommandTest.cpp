@@ -1,5 +1,6 @@
 #include "cli/Cli.h"
 #include "engine/BootSectors.h"
+#include "tests/cli/CliRun.h"
 #include "tests/support/ImageBuilder.h"
 
 #include <gtest/gtest.h>
@@ -11,17 +12,6 @@
 using namespace dwtest;
 
 namespace {
-struct CliRun {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-CliRun cli(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    int code = dwcli::runCli(args, out, err);
-    return {code, out.str(), err.str()};
-}
 
 std::string freshPath(const std::string& name) {
     const std::string path = tempPath(name);

@@ -1,4 +1,5 @@
 #include "cli/Cli.h"
+#include "tests/cli/CliRun.h"
 #include "tests/support/ImageBuilder.h"
 
 #include <gtest/gtest.h>
@@ -12,21 +13,6 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
-
-struct CliRun {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-CliRun cli(const std::vector<std::string>& args, const std::string& input = "",
-           bool interactive = false) {
-    std::istringstream in(input);
-    std::ostringstream out, err;
-    dwcli::CliIo io{in, out, err, interactive};
-    int code = dwcli::runCli(args, io);
-    return {code, out.str(), err.str()};
-}
 
 std::string contents(const fs::path& path) {
     Bytes b = readFileBytes(path.string());

@@ -1,5 +1,6 @@
 #include "cli/Cli.h"
 #include "engine/Format.h"
+#include "tests/cli/CliRun.h"
 #include "tests/support/ImageBuilder.h"
 
 #include <gtest/gtest.h>
@@ -12,21 +13,6 @@
 using namespace dwtest;
 
 namespace {
-
-struct CliRun {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-CliRun cli(const std::vector<std::string>& args, const std::string& typed = {},
-           bool interactive = false) {
-    std::istringstream in(typed);
-    std::ostringstream out, err;
-    dwcli::CliIo io{in, out, err, interactive};
-    int code = dwcli::runCli(args, io);
-    return {code, out.str(), err.str()};
-}
 
 // A folder of host files under their own names.
 struct Host {

@@ -1,4 +1,5 @@
 #include "cli/Cli.h"
+#include "tests/cli/CliRun.h"
 #include "tests/support/ImageBuilder.h"
 
 #include <gtest/gtest.h>
@@ -6,20 +7,6 @@
 #include <sstream>
 
 using namespace dwtest;
-
-namespace {
-struct CliRun {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-CliRun cli(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    int code = dwcli::runCli(args, out, err);
-    return {code, out.str(), err.str()};
-}
-} // namespace
 
 TEST(CliInfo, InfoAndListShowTheWindowsTexts) {
     ImageBuilder b = ImageBuilder::formatted(35, 10, "SYSTEM");

@@ -35,36 +35,37 @@ ImageBuilder ImageBuilder::formatted(int tracks, int spt, const std::string& lab
             b.free_.push_back({t, s});
     for (std::size_t i = 0; i + 1 < b.free_.size(); ++i)
         b.setLink(b.free_[i], b.free_[i + 1]);
-    SirSpec spec;
-    spec.label = label;
+    SirSpec fields;
+    fields.label = label;
     if (!b.free_.empty()) {
-        spec.firstFree = b.free_.front();
-        spec.lastFree = b.free_.back();
+        fields.firstFree = b.free_.front();
+        fields.lastFree = b.free_.back();
     }
-    spec.freeCount = static_cast<int>(b.free_.size());
-    b.sir(spec);
+    fields.freeCount = static_cast<int>(b.free_.size());
+    b.sir(fields);
     return b;
 }
 
-ImageBuilder& ImageBuilder::sir(const SirSpec& spec) {
-    sir_ = spec;
+ImageBuilder& ImageBuilder::sir(const SirSpec& fields) {
+    sir_ = fields;
     std::uint8_t* p = bytes_.data() + 528;
     for (int i = 0; i < 11; ++i)
-        p[i] =
-            i < static_cast<int>(spec.label.size()) ? static_cast<std::uint8_t>(spec.label[i]) : 0;
-    p[11] = static_cast<std::uint8_t>(spec.volumeNumber >> 8);
-    p[12] = static_cast<std::uint8_t>(spec.volumeNumber);
-    p[13] = static_cast<std::uint8_t>(spec.firstFree.track);
-    p[14] = static_cast<std::uint8_t>(spec.firstFree.sector);
-    p[15] = static_cast<std::uint8_t>(spec.lastFree.track);
-    p[16] = static_cast<std::uint8_t>(spec.lastFree.sector);
-    p[17] = static_cast<std::uint8_t>(spec.freeCount >> 8);
-    p[18] = static_cast<std::uint8_t>(spec.freeCount);
-    p[19] = static_cast<std::uint8_t>(spec.month);
-    p[20] = static_cast<std::uint8_t>(spec.day);
-    p[21] = static_cast<std::uint8_t>(spec.year);
-    p[22] = static_cast<std::uint8_t>(spec.maxTrack ? spec.maxTrack : tracks_ - 1);
-    p[23] = static_cast<std::uint8_t>(spec.maxSector ? spec.maxSector : spt_);
+        p[i] = i < static_cast<int>(fields.label.size())
+                   ? static_cast<std::uint8_t>(fields.label[i])
+                   : 0;
+    p[11] = static_cast<std::uint8_t>(fields.volumeNumber >> 8);
+    p[12] = static_cast<std::uint8_t>(fields.volumeNumber);
+    p[13] = static_cast<std::uint8_t>(fields.firstFree.track);
+    p[14] = static_cast<std::uint8_t>(fields.firstFree.sector);
+    p[15] = static_cast<std::uint8_t>(fields.lastFree.track);
+    p[16] = static_cast<std::uint8_t>(fields.lastFree.sector);
+    p[17] = static_cast<std::uint8_t>(fields.freeCount >> 8);
+    p[18] = static_cast<std::uint8_t>(fields.freeCount);
+    p[19] = static_cast<std::uint8_t>(fields.month);
+    p[20] = static_cast<std::uint8_t>(fields.day);
+    p[21] = static_cast<std::uint8_t>(fields.year);
+    p[22] = static_cast<std::uint8_t>(fields.maxTrack ? fields.maxTrack : tracks_ - 1);
+    p[23] = static_cast<std::uint8_t>(fields.maxSector ? fields.maxSector : spt_);
     return *this;
 }
 

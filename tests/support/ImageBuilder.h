@@ -52,12 +52,12 @@ public:
     std::size_t offset(Link l) const;
     std::uint8_t* sector(Link l);
 
-    ImageBuilder& sir(const SirSpec& spec);
+    ImageBuilder& sir(const SirSpec& fields);
     ImageBuilder& setLink(Link at, Link to);
     ImageBuilder& setRecord(Link at, int record);
     ImageBuilder& setData(Link at, const std::vector<std::uint8_t>& data, int dataOffset = 0);
     // Writes a 24-byte entry into slot 0..9 of a directory sector.
-    ImageBuilder& entry(Link dirSector, int slot, const EntrySpec& spec);
+    ImageBuilder& entry(Link dirSector, int slot, const EntrySpec& fields);
     // Raw bytes of a slot (for deleted markers and odd names).
     ImageBuilder& rawEntry(Link dirSector, int slot, const std::vector<std::uint8_t>& bytes24);
     // Links the sectors in order, the last one to 0/0, and numbers them from 1.
