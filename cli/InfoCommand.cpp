@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "cli/FileNames.h"
 #include "cli/Json.h"
 
 #include "engine/Directory.h"
@@ -21,7 +22,7 @@ std::string rowLine(const dw::RowTexts& cells) {
     static constexpr std::size_t widths[dw::ColumnCount] = {10, 5, 1, 10, 9, 9, 6};
     std::string line;
     for (int i = 0; i < dw::ColumnCount; ++i) {
-        std::string cell = cells[i];
+        std::string cell = printable(cells[i]); // names come from the image: no raw control bytes
         if (cell.size() < widths[i] && i + 1 < dw::ColumnCount)
             cell.append(widths[i] - cell.size(), ' ');
         line += cell;
@@ -93,7 +94,7 @@ void addInfoCommands(CLI::App& app, CliContext& context) {
         if (info->json) {
             out << "{" << jsonVolume(listing) << "}\n";
         } else {
-            out << "Volume Label       " << dw::volumeLabelText(listing.sir) << '\n'
+            out << "Volume Label       " << printable(dw::volumeLabelText(listing.sir)) << '\n'
                 << "Creation Date      " << dw::creationDateText(listing.sir) << '\n'
                 << "Remaining Sectors  " << dw::remainingSectorsText(listing.sir.freeSectorCount)
                 << '\n'
