@@ -42,6 +42,8 @@ Status deleteEntryAt(DiskImage& image, std::uint32_t slotOffset, const Directory
         return {ErrorCode::ReadOnly, "The disk image is open read-only; nothing was changed"};
     SystemInformationRecord sir;
     Status status = image.readSir(sir);
+    if (status.ok())
+        status = image.requireWholeGeometry(sir);
     if (!status.ok())
         return status;
     const std::uint8_t maxSector = sir.maxSector;

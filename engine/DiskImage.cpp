@@ -112,6 +112,16 @@ Status DiskImage::readSir(SystemInformationRecord& sir) {
     return {};
 }
 
+Status DiskImage::requireWholeGeometry(const SystemInformationRecord& sir) const {
+    const std::uint64_t needed = std::uint64_t{sir.maxTrack + 1u} * sir.maxSector * SectorSize;
+    if (size_ >= needed)
+        return {};
+    return {ErrorCode::BadImage, "The disk image is " + std::to_string(size_) +
+                                     " bytes long but its geometry needs " +
+                                     std::to_string(needed) +
+                                     "; it may be laid out differently, so nothing was changed"};
+}
+
 Status DiskImage::writeSir(const SystemInformationRecord& sir) {
     std::array<std::uint8_t, SirSize> bytes{};
     sir.serialize(bytes.data());

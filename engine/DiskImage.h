@@ -34,6 +34,11 @@ public:
     Status readSir(SystemInformationRecord& sir);
     Status writeSir(const SystemInformationRecord& sir);
 
+    // Before a change: an image shorter than its SIR's geometry is laid out some other way
+    // (often a track 0 of its own size), so sector addresses would name the wrong bytes and a
+    // write could land inside another file. Such an image is only read.
+    Status requireWholeGeometry(const SystemInformationRecord& sir) const;
+
     // True when the link names a sector of this geometry that lies wholly inside the file:
     // sector 1..maxSector and SectorOffset + 256 <= file length. Tracks above maxTrack are
     // addressable; the consistency check reports them.

@@ -290,6 +290,8 @@ ImportResult Importer::run(const std::string& flexNameOverride) {
 
     SystemInformationRecord sir;
     status = image_.readSir(sir);
+    if (status.ok())
+        status = image_.requireWholeGeometry(sir);
     if (!status.ok())
         return fail(status);
 

@@ -2,6 +2,7 @@
 #include "engine/Check.h"
 #include "engine/Delete.h"
 #include "engine/Directory.h"
+#include "engine/Import.h"
 #include "tests/support/ImageBuilder.h"
 
 #include <gtest/gtest.h>
@@ -98,4 +99,36 @@ TEST(Chain, CheckReportsLostSectorsAndBadCounts) {
     dw::CheckReport report = dw::checkImage(*image);
     ASSERT_EQ(report.findings.size(), 1u);
     EXPECT_EQ(report.findings[0], "1 sector is in no chain: 001-004");
+}
+
+namespace {
+struct NoAnswers : dw::ImportQuestions {
+    bool askName(std::string&) override { return false; }
+    bool askYesNo(const std::string&) override { return false; }
+    void tell(const std::string&) override {}
+};
+} // namespace
+
+// An image shorter than its geometry (here: a track 0 of fewer sectors) is laid out another
+// way; changing it by our addresses would write into other files.
+TEST(Chain, ImagesShorterThanTheirGeometryAreNeverChanged) {
+    ImageBuilder b = ImageBuilder::formatted(10, 10);
+    b.addFile("A", "TXT", std::vector<std::uint8_t>(600, 'a'));
+    b.bytes().resize(b.bytes().size() - 4 * 256);
+    std::string path;
+    auto image = openBuilt(b, path);
+    const auto before = readFileBytes(path);
+
+    dw::Status status = dw::deleteFile(*image, "A", "TXT");
+    EXPECT_EQ(status.code(), dw::ErrorCode::BadImage);
+    EXPECT_NE(status.text().find("nothing was changed"), std::string::npos) << status.text();
+
+    const std::string host = tempPath("host.txt");
+    writeFileBytes(host, {'h', 'i', '\n'});
+    NoAnswers answers;
+    dw::ImportResult imported = dw::importFile(*image, host, {}, answers, "HI.TXT");
+    EXPECT_FALSE(imported.committed);
+    EXPECT_EQ(imported.status.code(), dw::ErrorCode::BadImage);
+    image.reset();
+    EXPECT_EQ(readFileBytes(path), before);
 }
