@@ -1,4 +1,5 @@
 #include "tests/support/Cpu6809.h"
+#include "tests/support/ConditionCodes.h"
 
 namespace dwtest {
 
@@ -74,29 +75,15 @@ std::uint16_t* Cpu6809::register16(int code) {
 }
 
 void Cpu6809::setNz8(std::uint8_t value) {
-    cc = static_cast<std::uint8_t>(cc & ~(N | Z | V));
-    if (value & 0x80)
-        cc |= N;
-    if (value == 0)
-        cc |= Z;
+    flags::setNz8(cc, value);
 }
 
 void Cpu6809::setNz16(std::uint16_t value) {
-    cc = static_cast<std::uint8_t>(cc & ~(N | Z | V));
-    if (value & 0x8000)
-        cc |= N;
-    if (value == 0)
-        cc |= Z;
+    flags::setNz16(cc, value);
 }
 
 void Cpu6809::compare8(std::uint8_t reg, std::uint8_t operand) {
-    const std::uint8_t result = static_cast<std::uint8_t>(reg - operand);
-    setNz8(result);
-    cc = static_cast<std::uint8_t>(cc & ~C);
-    if ((reg ^ operand) & (reg ^ result) & 0x80)
-        cc |= V;
-    if (operand > reg)
-        cc |= C;
+    flags::compare8(cc, reg, operand);
 }
 
 void Cpu6809::compare16(std::uint16_t reg, std::uint16_t operand) {
