@@ -18,6 +18,34 @@ QString QtPrompts::openFileName(QWidget* parent, const QString& folder, const QS
     return dialog.selectedFiles().constFirst();
 }
 
+QStringList QtPrompts::openFileNames(QWidget* parent, const QString& folder,
+                                     const QString& filter) {
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setNameFilter(filter);
+    if (!folder.isEmpty())
+        dialog.setDirectory(folder);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles();
+}
+
+QString QtPrompts::saveFileName(QWidget* parent, const QString& folder, const QString& initialName,
+                                const QString& filter, const QString& defaultSuffix) {
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(defaultSuffix);
+    if (!folder.isEmpty())
+        dialog.setDirectory(folder);
+    dialog.selectFile(initialName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
 void QtPrompts::message(QWidget* parent, const QString& text, Icon icon) {
     QMessageBox box(icon == Icon::Information ? QMessageBox::Information : QMessageBox::Warning,
                     QString::fromLatin1(MessageCaption), text, QMessageBox::Ok, parent);

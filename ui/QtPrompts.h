@@ -7,6 +7,10 @@ class QtPrompts : public Prompts {
 public:
     QString openFileName(QWidget* parent, const QString& folder, const QString& filter,
                          const QString& defaultSuffix) override;
+    QStringList openFileNames(QWidget* parent, const QString& folder,
+                              const QString& filter) override;
+    QString saveFileName(QWidget* parent, const QString& folder, const QString& initialName,
+                         const QString& filter, const QString& defaultSuffix) override;
     void message(QWidget* parent, const QString& text, Icon icon) override;
     bool askYesNo(QWidget* parent, const QString& text) override;
     int runDialog(QDialog& dialog) override;

@@ -7,7 +7,9 @@ namespace dwtest {
 
 namespace {
 const char* kindName(int kind) {
-    static const char* const names[] = {"Open dialog", "message", "Yes/No question", "dialog"};
+    static const char* const names[] = {
+        "Open dialog",   "message", "Yes/No question", "dialog", "Open dialog for several files",
+        "Save As dialog"};
     return names[kind];
 }
 
@@ -17,19 +19,27 @@ void fail(const QString& what) {
 } // namespace
 
 void ScriptedPrompts::expectOpenFile(const QString& path) {
-    queue_.push_back({Kind::OpenFile, path, {}, false, {}});
+    queue_.push_back({Kind::OpenFile, path, {}, {}, false, {}});
+}
+
+void ScriptedPrompts::expectOpenFiles(const QStringList& paths) {
+    queue_.push_back({Kind::OpenFiles, {}, paths, {}, false, {}});
+}
+
+void ScriptedPrompts::expectSaveFile(const QString& path) {
+    queue_.push_back({Kind::SaveFile, path, {}, {}, false, {}});
 }
 
 void ScriptedPrompts::expectMessage(const QStringList& parts) {
-    queue_.push_back({Kind::Message, {}, parts, false, {}});
+    queue_.push_back({Kind::Message, {}, {}, parts, false, {}});
 }
 
 void ScriptedPrompts::expectYesNo(bool answer) {
-    queue_.push_back({Kind::YesNo, {}, {}, answer, {}});
+    queue_.push_back({Kind::YesNo, {}, {}, {}, answer, {}});
 }
 
 void ScriptedPrompts::expectDialog(std::function<int(QDialog&)> handler) {
-    queue_.push_back({Kind::Dialog, {}, {}, false, std::move(handler)});
+    queue_.push_back({Kind::Dialog, {}, {}, {}, false, std::move(handler)});
 }
 
 bool ScriptedPrompts::allShown() {
@@ -58,6 +68,24 @@ QString ScriptedPrompts::openFileName(QWidget*, const QString& folder, const QSt
     openFolders << folder;
     Expected expected;
     if (!next(Kind::OpenFile, filter, expected))
+        return {};
+    return expected.answer;
+}
+
+QStringList ScriptedPrompts::openFileNames(QWidget*, const QString& folder, const QString& filter) {
+    openFolders << folder;
+    Expected expected;
+    if (!next(Kind::OpenFiles, filter, expected))
+        return {};
+    return expected.answers;
+}
+
+QString ScriptedPrompts::saveFileName(QWidget*, const QString& folder, const QString& initialName,
+                                      const QString& filter, const QString&) {
+    saveFolders << folder;
+    saveNames << initialName;
+    Expected expected;
+    if (!next(Kind::SaveFile, filter, expected))
         return {};
     return expected.answer;
 }

@@ -17,6 +17,10 @@ class ScriptedPrompts : public Prompts {
 public:
     // The Open dialog, answered with `path` (empty: Cancel).
     void expectOpenFile(const QString& path);
+    // The Open dialog for several files, answered with `paths` (empty: Cancel).
+    void expectOpenFiles(const QStringList& paths);
+    // The Save As dialog, answered with `path` (empty: Cancel).
+    void expectSaveFile(const QString& path);
     // An OK box whose text contains every one of `parts`.
     void expectMessage(const QStringList& parts);
     void expectYesNo(bool answer);
@@ -26,20 +30,27 @@ public:
     // True when every queued prompt came; fails the test otherwise.
     bool allShown();
 
-    QStringList openFolders; // the folder each Open dialog started in
+    QStringList openFolders; // the folder each Open dialog (one or several files) started in
+    QStringList saveFolders; // the folder each Save As dialog started in
+    QStringList saveNames;   // the name each Save As dialog offered
     QStringList messages;    // every message text shown
 
     QString openFileName(QWidget* parent, const QString& folder, const QString& filter,
                          const QString& defaultSuffix) override;
+    QStringList openFileNames(QWidget* parent, const QString& folder,
+                              const QString& filter) override;
+    QString saveFileName(QWidget* parent, const QString& folder, const QString& initialName,
+                         const QString& filter, const QString& defaultSuffix) override;
     void message(QWidget* parent, const QString& text, Icon icon) override;
     bool askYesNo(QWidget* parent, const QString& text) override;
     int runDialog(QDialog& dialog) override;
 
 private:
-    enum class Kind { OpenFile, Message, YesNo, Dialog };
+    enum class Kind { OpenFile, Message, YesNo, Dialog, OpenFiles, SaveFile };
     struct Expected {
         Kind kind;
         QString answer;
+        QStringList answers;
         QStringList parts;
         bool yes = false;
         std::function<int(QDialog&)> handler;
