@@ -1,6 +1,8 @@
 #include "ui/DialogUnits.h"
 
 #include <QFontMetrics>
+#include <QLabel>
+#include <QPushButton>
 
 DialogUnits::DialogUnits(const QFont& font) {
     const QFontMetrics metrics(font);
@@ -23,4 +25,14 @@ QFont dialogFont() {
     QFont font(QStringLiteral("MS Sans Serif"), 8);
     font.setStyleHint(QFont::SansSerif);
     return font;
+}
+
+QLabel* addStatic(QWidget* dialog, int id, const QString& text, int x, int y, int w, int h) {
+    auto* label = new QLabel(text, dialog);
+    label->setTextFormat(Qt::PlainText);
+    return placeControl(dialog, label, id, x, y, w, h);
+}
+
+QPushButton* addButton(QWidget* dialog, int id, const QString& text, int x, int y, int w, int h) {
+    return placeControl(dialog, new QPushButton(text, dialog), id, x, y, w, h);
 }

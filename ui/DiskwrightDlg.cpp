@@ -38,9 +38,10 @@ bool refused(const dw::Status& status) {
 }
 } // namespace
 
-CDiskwrightDlg::CDiskwrightDlg(Prompts& prompts, SettingsStore& settings, QWidget* parent,
-                               ImageOpener opener)
-    : QDialog(parent), m_prompts(prompts), m_settings(settings), m_openImage(std::move(opener)) {
+CDiskwrightDlg::CDiskwrightDlg(CDiskwrightApp& app, Prompts& prompts, SettingsStore& settings,
+                               QWidget* parent, ImageOpener opener)
+    : QDialog(parent), m_app(app), m_prompts(prompts), m_settings(settings),
+      m_openImage(std::move(opener)) {
     initDiskwrightResources();
     QIcon icon;
     icon.addFile(QStringLiteral(":/res/icon128_16.png"), QSize(16, 16));
@@ -65,21 +66,6 @@ CDiskwrightDlg::CDiskwrightDlg(Prompts& prompts, SettingsStore& settings, QWidge
 
 CDiskwrightDlg::~CDiskwrightDlg() = default;
 
-QLabel* CDiskwrightDlg::AddStatic(int id, const QString& caption, int x, int y, int w, int h) {
-    auto* label = new QLabel(caption, this);
-    label->setTextFormat(Qt::PlainText);
-    label->setGeometry(DialogUnits(font()).rect(x, y, w, h));
-    label->setProperty(ControlIdProperty, id);
-    return label;
-}
-
-QPushButton* CDiskwrightDlg::AddButton(int id, const QString& caption, int x, int y, int w, int h) {
-    auto* button = new QPushButton(caption, this);
-    button->setGeometry(DialogUnits(font()).rect(x, y, w, h));
-    button->setProperty(ControlIdProperty, id);
-    return button;
-}
-
 void CDiskwrightDlg::CreateControls() {
     const DialogUnits units(font());
     setFixedSize(units.size(346, 223));
@@ -89,31 +75,32 @@ void CDiskwrightDlg::CreateControls() {
     group->setGeometry(units.rect(7, 7, 273, 38));
     group->setProperty(ControlIdProperty, IDC_STATIC);
 
-    m_btnClose = AddButton(IDCANCEL, QStringLiteral("&Close"), 288, 11, 50, 14);
-    m_btnOpenDisk = AddButton(IDC_OPEN_DISK, QStringLiteral("&Open Disk"), 288, 51, 50, 14);
-    m_btnCreateDisk = AddButton(IDC_CREATE_DISK, QStringLiteral("Cre&ate Disk"), 288, 68, 50, 14);
-    m_btnRefresh = AddButton(IDC_REFRESH, QStringLiteral("&Refresh"), 289, 97, 50, 14);
-    m_btnEditor = AddButton(IDC_EDITOR, QStringLiteral("Edito&r"), 289, 128, 50, 14);
-    m_btnOptions = AddButton(IDC_OPTIONS, QStringLiteral("&Options"), 289, 145, 50, 14);
-    m_btnImport = AddButton(IDC_IMPORT, QStringLiteral("&Import"), 289, 169, 50, 14);
-    m_btnExport = AddButton(IDC_EXPORT, QStringLiteral("&Export"), 289, 185, 50, 14);
-    m_btnDelete = AddButton(IDC_DELETE, QStringLiteral("&Delete"), 289, 202, 50, 14);
+    m_btnClose = addButton(this, IDCANCEL, QStringLiteral("&Close"), 288, 11, 50, 14);
+    m_btnOpenDisk = addButton(this, IDC_OPEN_DISK, QStringLiteral("&Open Disk"), 288, 51, 50, 14);
+    m_btnCreateDisk =
+        addButton(this, IDC_CREATE_DISK, QStringLiteral("Cre&ate Disk"), 288, 68, 50, 14);
+    m_btnRefresh = addButton(this, IDC_REFRESH, QStringLiteral("&Refresh"), 289, 97, 50, 14);
+    m_btnEditor = addButton(this, IDC_EDITOR, QStringLiteral("Edito&r"), 289, 128, 50, 14);
+    m_btnOptions = addButton(this, IDC_OPTIONS, QStringLiteral("&Options"), 289, 145, 50, 14);
+    m_btnImport = addButton(this, IDC_IMPORT, QStringLiteral("&Import"), 289, 169, 50, 14);
+    m_btnExport = addButton(this, IDC_EXPORT, QStringLiteral("&Export"), 289, 185, 50, 14);
+    m_btnDelete = addButton(this, IDC_DELETE, QStringLiteral("&Delete"), 289, 202, 50, 14);
     m_btnOpenDisk->setDefault(true);
 
-    AddStatic(IDC_STATIC, QStringLiteral("Volume Label"), 13, 18, 44, 8);
-    m_stcVolumeLabel = AddStatic(IDC_VOLUME_LABEL, QString(), 76, 18, 93, 8);
-    AddStatic(IDC_STATIC, QStringLiteral("File Count"), 183, 18, 32, 8);
-    m_stcFileCount = AddStatic(IDC_FILE_COUNT, QString(), 239, 18, 33, 8);
-    AddStatic(IDC_STATIC, QStringLiteral("Creation Date"), 13, 29, 44, 8);
-    m_stcCreationDate = AddStatic(IDC_CREATION_DATE, QString(), 76, 29, 61, 8);
-    AddStatic(IDC_STATIC, QStringLiteral("Remaining Sectors"), 183, 29, 60, 8);
-    m_stcRemainingSectors = AddStatic(IDC_REMAINING_SECTORS, QString(), 249, 29, 23, 8);
+    addStatic(this, IDC_STATIC, QStringLiteral("Volume Label"), 13, 18, 44, 8);
+    m_stcVolumeLabel = addStatic(this, IDC_VOLUME_LABEL, QString(), 76, 18, 93, 8);
+    addStatic(this, IDC_STATIC, QStringLiteral("File Count"), 183, 18, 32, 8);
+    m_stcFileCount = addStatic(this, IDC_FILE_COUNT, QString(), 239, 18, 33, 8);
+    addStatic(this, IDC_STATIC, QStringLiteral("Creation Date"), 13, 29, 44, 8);
+    m_stcCreationDate = addStatic(this, IDC_CREATION_DATE, QString(), 76, 29, 61, 8);
+    addStatic(this, IDC_STATIC, QStringLiteral("Remaining Sectors"), 183, 29, 60, 8);
+    m_stcRemainingSectors = addStatic(this, IDC_REMAINING_SECTORS, QString(), 249, 29, 23, 8);
 
     m_bmpNoImage = QPixmap(QStringLiteral(":/res/lamp157.png"));
     m_bmpReadOnly = QPixmap(QStringLiteral(":/res/lamp158.png"));
     m_bmpReadWrite = QPixmap(QStringLiteral(":/res/lamp159.png"));
     // A picture static takes the size of its bitmap.
-    m_stcStatusLamp = AddStatic(IDC_STATUS_LAMP, QString(), 287, 33, 10, 9);
+    m_stcStatusLamp = addStatic(this, IDC_STATUS_LAMP, QString(), 287, 33, 10, 9);
     m_stcStatusLamp->resize(m_bmpNoImage.size());
 
     m_lstFiles = new CListCtrlEx(this);

@@ -24,8 +24,9 @@ struct Listing;
 class CDiskwrightDlg : public QDialog {
     Q_OBJECT
 public:
-    CDiskwrightDlg(Prompts& prompts, SettingsStore& settings, QWidget* parent = nullptr,
-                   ImageOpener opener = defaultImageOpener());
+    // The window reads the settings members of `app` (switches, editor) when a command runs.
+    CDiskwrightDlg(CDiskwrightApp& app, Prompts& prompts, SettingsStore& settings,
+                   QWidget* parent = nullptr, ImageOpener opener = defaultImageOpener());
     ~CDiskwrightDlg() override;
 
     // Set by the creator before the window is shown: an image from the command line, and the
@@ -65,13 +66,12 @@ protected:
 
 private:
     void CreateControls();
-    QLabel* AddStatic(int id, const QString& text, int x, int y, int w, int h);
-    QPushButton* AddButton(int id, const QString& text, int x, int y, int w, int h);
     void SetLamp(int bitmapId);
     void EnableImageButtons();
     int ShowListing(const dw::Listing& listing);
     QString KeptText() const;
 
+    CDiskwrightApp& m_app;
     Prompts& m_prompts;
     SettingsStore& m_settings;
     ImageOpener m_openImage;

@@ -8,7 +8,7 @@ std::unique_ptr<CDiskwrightDlg> makeMainWindow(CDiskwrightApp& app, Prompts& pro
                                                const ImageOpener& opener) {
     StartupImage startup = app.OpenCommandLineImage(arguments, opener);
     app.LoadSettings(settings);
-    auto window = std::make_unique<CDiskwrightDlg>(prompts, settings, nullptr, opener);
+    auto window = std::make_unique<CDiskwrightDlg>(app, prompts, settings, nullptr, opener);
     window->SetImage(std::move(startup.image), startup.readOnly);
     window->SetTitle(startup.title);
     return window;
