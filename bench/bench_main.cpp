@@ -177,8 +177,9 @@ void exportBig(const Work& w, dw::TransferMode mode) {
 void importMany(dw::DiskImage& image, const std::vector<std::string>& hosts) {
     dw::ImportOptions options;
     NoQuestions questions;
+    dw::ImportSession session(image, options, questions);
     for (const std::string& host : hosts)
-        require(dw::importFile(image, host, options, questions).status, "import");
+        require(session.importFile(host).status, "import");
 }
 
 std::vector<Operation> operations() {

@@ -21,6 +21,7 @@ struct CreateOptions {
     int sides = 2;
     std::string boot = "6809";
     bool force = false;
+    int trackZeroSectors = 0; // 0: as many as the other tracks
 };
 
 dw::FormatParameters parameters(const CreateOptions& o) {
@@ -36,6 +37,7 @@ dw::FormatParameters parameters(const CreateOptions& o) {
     p.includeBootSector = o.boot != "none";
     p.processor = o.boot == "6800" ? dw::Processor::M6800 : dw::Processor::M6809;
     p.volumeName = o.label;
+    p.trackZeroSectors = o.trackZeroSectors;
     return p;
 }
 
@@ -62,6 +64,9 @@ void addCreateCommand(CLI::App& app, CliContext& context) {
     command->add_option("--boot", o->boot, "Boot sector (FLEX only)")
         ->check(CLI::IsMember({"6800", "6809", "none"}))
         ->capture_default_str();
+    command->add_option("--track0-sectors", o->trackZeroSectors,
+                        "FLEX: sectors of track 0, from 5 to the sectors per track "
+                        "(default: as many as the other tracks)");
     command->add_flag("--force", o->force, "Replace an existing file");
     command->callback([&context, o, sectors] {
         o->sectorsGiven = sectors->count() > 0;
@@ -79,6 +84,8 @@ void addCreateCommand(CLI::App& app, CliContext& context) {
         std::ostream& out = context.io.out;
         out << "Created " << o->image << ": " << (p.format == dw::DiskFormat::Flex ? "FLEX" : "OS9")
             << ", " << p.tracks << " tracks, " << dw::sectorsPerTrack(p) << " sectors per track";
+        if (dw::trackZeroSectors(p) != dw::sectorsPerTrack(p))
+            out << " (track 0: " << dw::trackZeroSectors(p) << ")";
         if (p.format == dw::DiskFormat::Flex)
             out << ", " << (p.tracks - 1) * dw::sectorsPerTrack(p) << " free sectors";
         out << '\n';

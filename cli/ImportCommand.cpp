@@ -105,9 +105,10 @@ void runImport(CliContext& context, const ImportArguments& args) {
                    : args.mode == "binary" ? dw::ImportMode::Binary
                                            : dw::ImportMode::Auto;
     CliQuestions questions(io, args);
+    dw::ImportSession session(*image, options, questions);
     for (const std::string& file : args.files) {
         questions.setFile(file);
-        const dw::ImportResult result = dw::importFile(*image, file, options, questions, args.name);
+        const dw::ImportResult result = session.importFile(file, args.name);
         if (result.committed) {
             io.out << file << " -> " << result.flexName << " (" << result.sectorsUsed
                    << (result.sectorsUsed == 1 ? " sector)\n" : " sectors)\n");

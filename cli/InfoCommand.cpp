@@ -41,22 +41,26 @@ std::string jsonEntry(const dw::DirectoryEntry& e) {
            ", \"sectors\": " + std::to_string(e.sectorCount) + "}";
 }
 
-std::string jsonVolume(const dw::Listing& listing) {
+std::string jsonVolume(const dw::Listing& listing, const dw::ImageLayout& layout) {
     const dw::SystemInformationRecord& sir = listing.sir;
     return "\"volumeLabel\": " + jsonString(sir.label()) +
            ", \"volumeNumber\": " + std::to_string(sir.volumeNumber) +
            ", \"creationDate\": " + jsonString(dw::creationDateText(sir)) +
            ", \"remainingSectors\": " + std::to_string(sir.freeSectorCount) +
-           ", \"fileCount\": " + std::to_string(listing.entries.size());
+           ", \"fileCount\": " + std::to_string(listing.entries.size()) +
+           ", \"track0Sectors\": " + std::to_string(layout.trackZeroSectors) +
+           ", \"headerBytes\": " + std::to_string(layout.headerBytes);
 }
 
 // Opens read-only: listing never writes. Reports and returns false on a refused image.
 bool openAndList(CliContext& context, const std::string& path, dw::Listing& listing,
-                 dw::Status& damage) {
+                 dw::ImageLayout& layout, dw::Status& damage) {
     std::unique_ptr<dw::DiskImage> image;
     dw::Status status = dw::DiskImage::openReadOnly(path, image);
-    if (status.ok())
+    if (status.ok()) {
         status = dw::readListing(*image, listing);
+        layout = image->layout();
+    }
     if (status.ok())
         return true;
     if (status.code() == dw::ErrorCode::Damaged) {
@@ -86,19 +90,22 @@ void addInfoCommands(CLI::App& app, CliContext& context) {
     infoCommand->add_flag("--json", info->json, "Print JSON for scripts");
     infoCommand->callback([&context, info] {
         dw::Listing listing;
+        dw::ImageLayout layout;
         dw::Status damage;
-        if (!openAndList(context, info->image, listing, damage))
+        if (!openAndList(context, info->image, listing, layout, damage))
             return;
         std::ostream& out = context.io.out;
         const int files = static_cast<int>(listing.entries.size());
         if (info->json) {
-            out << "{" << jsonVolume(listing) << "}\n";
+            out << "{" << jsonVolume(listing, layout) << "}\n";
         } else {
             out << "Volume Label       " << printable(dw::volumeLabelText(listing.sir)) << '\n'
                 << "Creation Date      " << dw::creationDateText(listing.sir) << '\n'
                 << "Remaining Sectors  " << dw::remainingSectorsText(listing.sir.freeSectorCount)
                 << '\n'
-                << "File Count         " << dw::fileCountText(files) << '\n';
+                << "File Count         " << dw::fileCountText(files) << '\n'
+                << "Track 0 Sectors    " << int{layout.trackZeroSectors} << '\n'
+                << "Header Bytes       " << layout.headerBytes << '\n';
         }
         finish(context, info->image, damage);
     });
@@ -109,12 +116,13 @@ void addInfoCommands(CLI::App& app, CliContext& context) {
     listCommand->add_flag("--json", list->json, "Print JSON for scripts");
     listCommand->callback([&context, list] {
         dw::Listing listing;
+        dw::ImageLayout layout;
         dw::Status damage;
-        if (!openAndList(context, list->image, listing, damage))
+        if (!openAndList(context, list->image, listing, layout, damage))
             return;
         std::ostream& out = context.io.out;
         if (list->json) {
-            out << "{" << jsonVolume(listing) << ", \"files\": [";
+            out << "{" << jsonVolume(listing, layout) << ", \"files\": [";
             for (std::size_t i = 0; i < listing.entries.size(); ++i)
                 out << (i ? ", " : "") << jsonEntry(listing.entries[i]);
             out << "]";

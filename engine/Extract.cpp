@@ -1,4 +1,5 @@
 #include "engine/Extract.h"
+#include "engine/Chain.h"
 #include "engine/HostNames.h"
 
 #include <vector>
@@ -88,10 +89,6 @@ private:
     bool pending_ = false;
 };
 
-std::size_t sectorIndex(SectorLink link, std::uint8_t maxSector) {
-    return std::size_t{link.track} * maxSector + link.sector - 1;
-}
-
 } // namespace
 
 Status chooseTransferMode(DiskImage& image, SectorLink startLink, bool randomFlag,
@@ -103,10 +100,10 @@ Status chooseTransferMode(DiskImage& image, SectorLink startLink, bool randomFla
     Status status = image.readSir(sir);
     if (!status.ok())
         return status;
-    if (!image.contains(startLink, sir.maxSector))
+    if (!image.contains(startLink))
         return {};
     std::uint8_t first[1] = {0};
-    status = image.readAt(SectorOffset(startLink, sir.maxSector) + SectorHeaderSize, first);
+    status = image.readAt(image.SectorOffset(startLink) + SectorHeaderSize, first);
     if (!status.ok())
         return status;
     if (selectsText(first[0], variant))
@@ -131,19 +128,18 @@ ExtractResult ExtractFile(DiskImage& image, SectorLink startLink, std::uint16_t 
     }
 
     TextConverter text(options);
-    std::vector<bool> copied(std::size_t{256} * sir.maxSector, false);
+    std::vector<bool> copied(256 * 256, false);
     std::string buffer;
     SectorLink current = startLink;
     for (std::uint32_t n = 0; n < sectorCount; ++n) {
         // Never read through 0/0, outside the image, or around a loop.
-        if (current.isNull() || !image.contains(current, sir.maxSector) ||
-            copied[sectorIndex(current, sir.maxSector)]) {
+        if (current.isNull() || !image.contains(current) || copied[linkIndex(current)]) {
             result.chainEndedEarly = true;
             break;
         }
-        copied[sectorIndex(current, sir.maxSector)] = true;
+        copied[linkIndex(current)] = true;
         Sector sector{};
-        result.status = image.readSector(current, sir.maxSector, sector);
+        result.status = image.readSector(current, sector);
         if (!result.status.ok())
             return result;
         current = getLink(sector.data());

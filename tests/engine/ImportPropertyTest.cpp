@@ -107,14 +107,13 @@ public:
             sectors += e.sectorCount;
             const std::string key = e.name() + "." + e.ext();
             ASSERT_EQ(seen.count(key), 0u) << key << " is listed twice";
-            const dw::ChainWalk walk =
-                dw::walkChain(*image_, listing.sir.maxSector, e.startLink, 70000);
+            const dw::ChainWalk walk = dw::walkChain(*image_, e.startLink, 70000);
             ASSERT_EQ(walk.end, dw::ChainWalk::End::Null);
             ASSERT_EQ(walk.sectors.size(), e.sectorCount);
             Bytes data;
             for (dw::SectorLink link : walk.sectors) {
                 dw::Sector sector{};
-                ASSERT_TRUE(image_->readSector(link, listing.sir.maxSector, sector).ok());
+                ASSERT_TRUE(image_->readSector(link, sector).ok());
                 data.insert(data.end(), sector.begin() + 4, sector.end());
             }
             seen[key] = data;
