@@ -9,6 +9,7 @@
 #include <ostream>
 #include <random>
 #include <system_error>
+#include <vector>
 
 namespace dw {
 
@@ -345,7 +346,11 @@ Status createImageFile(const std::string& path, const FormatParameters& p, const
 
     CreateResult result;
     {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        // A buffer of our own: the stream's default would cost a system call every few sectors.
+        std::vector<char> buffer(256 * 1024);
+        std::ofstream out;
+        out.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        out.open(temporary, std::ios::binary | std::ios::trunc);
         if (!out) {
             fs::remove(temporary, error);
             return {ErrorCode::OpenFailed, "Unable to create " + path + "; nothing was changed."};

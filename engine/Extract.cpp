@@ -2,6 +2,7 @@
 #include "engine/Chain.h"
 #include "engine/HostNames.h"
 
+#include <array>
 #include <vector>
 
 namespace dw {
@@ -24,7 +25,11 @@ bool selectsText(std::uint8_t first, CopyVariant variant) {
 // the last data byte of a sector takes its count from the next one.
 class TextConverter {
 public:
-    explicit TextConverter(const ExtractOptions& options) : options_(options) {}
+    explicit TextConverter(const ExtractOptions& options) : options_(options) {
+        for (int b = 0; b < 256; ++b)
+            special_[b] = b == SpaceMarker || b == CarriageReturn ||
+                          (b == 0 && options_.variant == CopyVariant::View);
+    }
 
     // The data bytes of one sector: runs of bytes that no rule touches are copied whole.
     void putAll(const std::uint8_t* data, std::size_t size, std::string& out) {
@@ -66,10 +71,7 @@ public:
     }
 
 private:
-    bool special(std::uint8_t b) const {
-        return b == SpaceMarker || b == CarriageReturn ||
-               (b == 0 && options_.variant == CopyVariant::View);
-    }
+    bool special(std::uint8_t b) const { return special_[b]; }
 
     std::size_t spaceCount(std::uint8_t count) const {
         if (options_.variant == CopyVariant::View)
@@ -86,6 +88,7 @@ private:
     }
 
     const ExtractOptions& options_;
+    std::array<bool, 256> special_{}; // bytes some rule touches, by value
     bool pending_ = false;
 };
 
@@ -144,13 +147,14 @@ ExtractResult ExtractFile(DiskImage& image, SectorLink startLink, std::uint16_t 
             return result;
         current = getLink(sector.data());
 
-        buffer.clear();
         if (result.mode == TransferMode::Binary) {
-            buffer.assign(sector.begin() + SectorHeaderSize, sector.end());
+            out.write(reinterpret_cast<const char*>(sector.data() + SectorHeaderSize),
+                      SectorDataSize);
         } else {
+            buffer.clear();
             text.putAll(sector.data() + SectorHeaderSize, SectorDataSize, buffer);
+            out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
         }
-        out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
         if (!out) {
             result.status = {ErrorCode::WriteFailed, "Unable to write the target file"};
             return result;

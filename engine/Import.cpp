@@ -56,6 +56,8 @@ Status readSource(const std::string& path, Source& source) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file)
         return {ErrorCode::OpenFailed, "Unable to open " + path + "; it was not imported"};
+    // The bytes go straight into `source`: a stream buffer would only copy them once more.
+    std::setvbuf(file, nullptr, _IONBF, 0);
     // Room for the whole file at once, so that the bytes are never copied while they grow.
     std::error_code ignored;
     const std::uintmax_t expected = std::filesystem::file_size(path, ignored);
@@ -66,7 +68,8 @@ Status readSource(const std::string& path, Source& source) {
     bool failed = false;
     while (source.bytes.size() < MaxSourceBytes) {
         const std::size_t before = source.bytes.size();
-        const std::size_t wanted = std::min(Chunk, MaxSourceBytes - before);
+        const std::size_t room = source.bytes.capacity() - before; // no copy while there is room
+        const std::size_t wanted = std::min(room > 0 ? room : Chunk, MaxSourceBytes - before);
         source.bytes.resize(before + wanted);
         const std::size_t got = std::fread(source.bytes.data() + before, 1, wanted, file);
         source.bytes.resize(before + got);
@@ -411,7 +414,7 @@ Status ImportSession::Impl::commit(const SystemInformationRecord& sirBefore, con
     const std::string stopped = "; the import of " + result_.flexName + " stopped";
     constexpr std::size_t RunSectors = 256;
     std::vector<std::uint8_t> run;
-    run.reserve(RunSectors * SectorSize);
+    run.reserve(std::min(used, RunSectors) * SectorSize);
     std::size_t runStart = 0;
     for (std::size_t i = 0; i < used; ++i) {
         const std::size_t at = run.size();

@@ -4,19 +4,19 @@
 #include <array>
 
 #ifndef _WIN32
+#include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace dw {
 
 namespace {
-bool seekTo(std::FILE* file, std::uint64_t offset) {
 #ifdef _WIN32
+bool seekTo(std::FILE* file, std::uint64_t offset) {
     return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
-#else
-    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
 }
+#endif
 
 bool overlaps(std::uint64_t aStart, std::size_t aSize, std::uint64_t bStart, std::size_t bSize) {
     return aStart < bStart + bSize && bStart < aStart + aSize;
@@ -50,6 +50,20 @@ std::uint64_t FileStore::size() {
 }
 
 std::size_t FileStore::rawRead(std::uint64_t offset, std::uint8_t* bytes, std::size_t size) {
+#ifndef _WIN32
+    // Positioned transfers: no seek to pay for.
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got =
+            ::pread(fileno(file_), bytes + done, size - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+#else
     if (!positionKnown_ || position_ != offset) {
         positionKnown_ = false;
         if (!seekTo(file_, offset))
@@ -60,9 +74,23 @@ std::size_t FileStore::rawRead(std::uint64_t offset, std::uint8_t* bytes, std::s
     position_ = offset + got;
     std::clearerr(file_);
     return got;
+#endif
 }
 
 bool FileStore::rawWrite(std::uint64_t offset, const std::uint8_t* bytes, std::size_t size) {
+#ifndef _WIN32
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t put =
+            ::pwrite(fileno(file_), bytes + done, size - done, static_cast<off_t>(offset + done));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+#else
     if (!positionKnown_ || position_ != offset) {
         positionKnown_ = false;
         if (!seekTo(file_, offset))
@@ -72,6 +100,7 @@ bool FileStore::rawWrite(std::uint64_t offset, const std::uint8_t* bytes, std::s
     positionKnown_ = written;
     position_ = offset + size;
     return written;
+#endif
 }
 
 bool FileStore::writePending() {
@@ -93,9 +122,14 @@ bool FileStore::read(std::uint64_t offset, std::span<std::uint8_t> bytes) {
     }
     if (bytes.size() >= BufferSize)
         return rawRead(offset, bytes.data(), bytes.size()) == bytes.size();
-    window_.resize(BufferSize);
+    // Read ahead as a walk goes on forward, little for a single look elsewhere.
+    const std::uint64_t windowEnd = windowStart_ + window_.size();
+    const bool onward = !window_.empty() && offset >= windowEnd && offset - windowEnd < BufferSize;
+    windowSize_ = onward ? std::min(2 * windowSize_, BufferSize) : MinWindow;
+    const std::size_t size = std::max(windowSize_, bytes.size());
+    window_.resize(size);
     windowStart_ = offset;
-    window_.resize(rawRead(offset, window_.data(), BufferSize));
+    window_.resize(rawRead(offset, window_.data(), size));
     if (window_.size() < bytes.size())
         return false;
     std::copy_n(window_.begin(), bytes.size(), bytes.begin());
@@ -110,6 +144,12 @@ bool FileStore::write(std::uint64_t offset, std::span<const std::uint8_t> bytes)
         std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(from - offset),
                   bytes.begin() + static_cast<std::ptrdiff_t>(to - offset),
                   window_.begin() + static_cast<std::ptrdiff_t>(from - windowStart_));
+    }
+    if (!pending_.empty() && offset >= pendingStart_ &&
+        offset + bytes.size() <= pendingStart_ + pending_.size()) {
+        std::copy(bytes.begin(), bytes.end(),
+                  pending_.begin() + static_cast<std::ptrdiff_t>(offset - pendingStart_));
+        return true;
     }
     if (!pending_.empty() && offset == pendingStart_ + pending_.size() &&
         pending_.size() + bytes.size() <= BufferSize) {

@@ -30,6 +30,7 @@ public:
 class FileStore : public SectorStore {
 public:
     static constexpr std::size_t BufferSize = 64 * 1024;
+    static constexpr std::size_t MinWindow = 4 * 1024;
 
     explicit FileStore(std::FILE* file);
     ~FileStore() override;
@@ -49,11 +50,14 @@ private:
     bool writePending();
 
     std::FILE* file_ = nullptr;
+#ifdef _WIN32
     bool positionKnown_ = false; // position_ is where the stream stands
     std::uint64_t position_ = 0;
+#endif
     std::vector<std::uint8_t> window_; // file bytes from windowStart_
     std::uint64_t windowStart_ = 0;
-    std::vector<std::uint8_t> pending_; // bytes to write at pendingStart_
+    std::size_t windowSize_ = MinWindow; // doubles while reads go on forward
+    std::vector<std::uint8_t> pending_;  // bytes to write at pendingStart_
     std::uint64_t pendingStart_ = 0;
 };
 
