@@ -211,6 +211,7 @@ Status DiskImage::writeAt(std::uint64_t offset, std::span<const std::uint8_t> by
     if (offset + bytes.size() > size_)
         return {ErrorCode::WriteFailed,
                 "Write past the end of the disk image at offset " + std::to_string(offset)};
+    ++writes_;
     if (!store_->write(offset, bytes))
         return {ErrorCode::WriteFailed,
                 "Unable to write the disk image at offset " + std::to_string(offset)};

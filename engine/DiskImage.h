@@ -66,6 +66,8 @@ public:
     bool readOnly() const { return readOnly_; }
     std::uint64_t fileSize() const { return size_; }
     const ImageLayout& layout() const { return layout_; }
+    // Grows with every write, so that what a caller knows of the image can tell it is stale.
+    std::uint64_t writeCount() const { return writes_; }
 
     // Measures the file, finds its layout and reads the SIR from it. Refuses an image too
     // short for its SIR and first directory sector, or whose maxSector is below 5 (BadImage).
@@ -109,6 +111,7 @@ private:
     bool readOnly_ = false;
     std::uint64_t size_ = 0;
     ImageLayout layout_;
+    std::uint64_t writes_ = 0;
 };
 
 } // namespace dw

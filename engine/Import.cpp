@@ -172,8 +172,9 @@ bool sameSir(const SystemInformationRecord& a, const SystemInformationRecord& b)
 // What the session knows of the image between files: the directory up to its end, and which
 // sector the directory or a live file owns (on a damaged image the free chain may run into
 // them, and none of their sectors may ever be overwritten). It is read once, kept up to date
-// with every file the session adds, and read again whenever the SIR or the file's length is not
-// what the session last left (another program changed the image) or after a replacement.
+// with every file the session adds, and read again whenever anything else wrote through the
+// image, the SIR or the file's length is not what the session last left (another program
+// changed the image), or after a replacement.
 class ImportSession::Impl {
 public:
     Impl(DiskImage& image, const ImportOptions& options, ImportQuestions& questions)
@@ -223,6 +224,7 @@ private:
     bool known_ = false;
     SystemInformationRecord knownSir_;
     std::uint64_t knownSize_ = 0;
+    std::uint64_t knownWrites_ = 0;       // the image's writeCount when the session last knew it
     std::unique_ptr<DirectoryWalk> walk_; // stands at endSlot_ (or at the end of the chain)
     std::optional<std::uint32_t> endSlot_;
     std::vector<LiveFile> files_;               // live entries in directory order
@@ -289,9 +291,11 @@ void ImportSession::Impl::walkToEnd() {
 }
 
 Status ImportSession::Impl::know(const SystemInformationRecord& sir) {
-    if (known_ && sameSir(sir, knownSir_) && image_.fileSize() == knownSize_)
+    if (known_ && image_.writeCount() == knownWrites_ && sameSir(sir, knownSir_) &&
+        image_.fileSize() == knownSize_)
         return walk_->status();
     known_ = true;
+    knownWrites_ = image_.writeCount();
     knownSir_ = sir;
     knownSize_ = image_.fileSize();
     files_.clear();
@@ -481,6 +485,7 @@ Status ImportSession::Impl::commit(const SystemInformationRecord& sirBefore, con
 
     // What the session knows follows the image: the new file owns its sectors, and a file
     // written into the directory's end slot lets the directory go on after it.
+    knownWrites_ = image_.writeCount();
     knownSir_ = sir;
     const auto index = static_cast<std::int32_t>(files_.size());
     for (SectorLink link : allocation.sectors)
