@@ -45,8 +45,7 @@ const QString Ellipsis = QStringLiteral("...");
 
 } // namespace
 
-CListCtrlEx::CListCtrlEx(QWidget* parent)
-    : QTreeWidget(parent), m_tip(std::make_unique<CTitleTip>()) {
+CListCtrlEx::CListCtrlEx(QWidget* parent) : QTreeWidget(parent), m_tip(new CTitleTip(this)) {
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);

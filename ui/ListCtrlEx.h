@@ -11,8 +11,6 @@
 #include <QStringList>
 #include <QTreeWidget>
 
-#include <memory>
-
 class CTitleTip;
 class QFontMetrics;
 
@@ -94,5 +92,5 @@ private:
     QColor m_crText;
     QColor m_crTextBk;
     QColor m_crBk;
-    std::unique_ptr<CTitleTip> m_tip;
+    CTitleTip* m_tip; // a child: destroyed with the list
 };

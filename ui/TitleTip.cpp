@@ -13,9 +13,9 @@ bool applicationActive() {
 }
 } // namespace
 
-CTitleTip::CTitleTip()
-    : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                           Qt::WindowDoesNotAcceptFocus),
+CTitleTip::CTitleTip(QWidget* owner)
+    : QWidget(owner, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                         Qt::WindowDoesNotAcceptFocus),
       m_crBack(palette().color(QPalette::Active, QPalette::Highlight)),
       m_crFore(palette().color(QPalette::Active, QPalette::HighlightedText)) {
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -47,6 +47,7 @@ void CTitleTip::Show(const QRect& cellRect, const QString& text, int offset) {
     setFont(font);
     setGeometry(topLeft.x() + offset - m_nTextMargin, topLeft.y(), t + 2 * m_nTextMargin + 2, h);
     show();
+    raise();
     update();
     grabMouse();
     // Keys and the application losing the user's attention end the tip wherever they arrive.

@@ -14,7 +14,9 @@
 class CTitleTip : public QWidget {
     Q_OBJECT
 public:
-    CTitleTip();
+    // A window of its own, kept by `owner`: a modal window of ours then still lets its input
+    // through.
+    explicit CTitleTip(QWidget* owner);
     ~CTitleTip() override;
 
     // `listWnd` is the widget whose cells the tip covers (the list's viewport): cell rectangles

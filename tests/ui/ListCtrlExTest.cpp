@@ -42,6 +42,8 @@ protected:
 // away. Column 0 is too narrow for the names; the columns end well short of the right edge.
 struct Fixture {
     Fixture() {
+        // As the main window runs: modal, so that no other window of ours gets input.
+        window.setWindowModality(Qt::ApplicationModal);
         window.setGeometry(60, 40, 500, 300);
         list = new CListCtrlEx(&window);
         list->setGeometry(0, 0, 480, 250);
@@ -249,14 +251,14 @@ private slots:
         const QRect hit = tip.HitRect();
         const QPoint client = tip.mapToGlobal(QPoint(CTitleTip::Border, CTitleTip::Border));
         for (const QPoint& inside : {hit.topLeft(), hit.bottomRight(), hit.center()}) {
-            QTest::mouseMove(&tip, tip.mapFromGlobal(client + inside));
+            QTest::mouseMove(tip.windowHandle(), tip.mapFromGlobal(client + inside));
             QVERIFY(tip.isVisible());
         }
         QVERIFY(recorder.moves.isEmpty());
 
         // Just below: the next row's name, which fits, so no tip comes back.
         const QPoint outside = client + QPoint(hit.left() + 8, hit.bottom() + 1);
-        QTest::mouseMove(&tip, tip.mapFromGlobal(outside));
+        QTest::mouseMove(tip.windowHandle(), tip.mapFromGlobal(outside));
         QVERIFY(!tip.isVisible());
         QTRY_VERIFY(recorder.moves.contains(f.list->viewport()->mapFromGlobal(outside)));
         QVERIFY(!QWidget::mouseGrabber());
@@ -267,7 +269,7 @@ private slots:
         f.list->SelectRow(0, true);
         QVERIFY(f.rest(2, 0));
         CTitleTip& tip = f.tip();
-        QTest::mouseClick(&tip, Qt::LeftButton, {}, QPoint(4, 4));
+        QTest::mouseClick(tip.windowHandle(), Qt::LeftButton, {}, QPoint(4, 4));
         QVERIFY(f.list->IsRowSelected(2));
         QVERIFY(!f.list->IsRowSelected(0));
         QVERIFY(f.list->hasFocus());
