@@ -103,6 +103,12 @@ QString fileText(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
 }
 
+QStringList filesIn(const QString& folder) {
+    QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    files.sort();
+    return files;
+}
+
 QString folder(const std::string& name) {
     const QString path = q(tempPath(name));
     QDir().mkpath(path);
@@ -172,10 +178,13 @@ private slots:
         }
     }
 
-    void exportOne() {
+    // One row through Save As (cancelled, then confirmed), several into the current folder
+    // (declined, then confirmed), and a write that fails half-way: the file size limit stands
+    // in for a full disk, and the older file of that name survives whole.
+    void exportRows() {
         const std::string path = fourFileImage();
         Window w(path);
-        const QString start = folder("start"), chosen = folder("chosen");
+        const QString start = folder("start"), chosen = folder("chosen"), here = folder("here");
         w.settings.set(Settings::DefaultExportDir, start);
         w.select({0});
         w.prompts.expectSaveFile({});
@@ -185,16 +194,11 @@ private slots:
         QCOMPARE(w.prompts.saveNames, QStringList({"HELLO.TXT", "HELLO.TXT"}));
         QCOMPARE(w.prompts.saveFolders, QStringList({start, start}));
         QCOMPARE(w.settings.get(Settings::DefaultExportDir), chosen);
-        Bytes expected = bytesOf("AB   C\r\n");
-        expected.resize(8 + 246, 0);
-        QVERIFY(readFileBytes((chosen + "/hello copy.txt").toStdString()) == expected);
-        QVERIFY(w.prompts.allShown());
-    }
+        Bytes hello = bytesOf("AB   C\r\n");
+        hello.resize(8 + 246, 0);
+        QVERIFY(readFileBytes((chosen + "/hello copy.txt").toStdString()) == hello);
 
-    void exportSeveral() {
-        const std::string path = fourFileImage();
-        Window w(path);
-        const QString here = folder("current");
+        w.settings.set(Settings::DefaultExportDir, {});
         QDir::setCurrent(here);
         w.select({0, 2});
         for (bool yes : {false, true}) {
@@ -204,36 +208,28 @@ private slots:
         QVERIFY(w.prompts.questions[0].startsWith(
             "Multiple selection will put the files in the \ndefault export directory"));
         QVERIFY(w.prompts.questions[0].contains("is:\n\n      " + here + "\n\nDo you"));
-        QCOMPARE(QDir(here).entryList(QDir::Files), QStringList({"HELLO.TXT", "THREE.TXT"}));
+        QCOMPARE(filesIn(here), QStringList({"HELLO.TXT", "THREE.TXT"}));
         Bytes three(700, 'x');
         three.resize(756, 0);
         QVERIFY(readFileBytes((here + "/THREE.TXT").toStdString()) == three);
         QCOMPARE(w.settings.get(Settings::DefaultExportDir), QString());
-        QVERIFY(w.prompts.allShown());
-    }
 
-    // A write that fails half-way (the file size limit stands in for a full disk) is told by
-    // name, and the older file of that name survives whole.
-    void exportFailureKeepsTheOlderFile() {
-        const std::string path = fourFileImage();
-        Window w(path);
-        const QString into = folder("full");
-        const std::string target = (into + "/THREE.TXT").toStdString();
-        writeFileBytes(target, bytesOf("older"));
-        w.settings.set(Settings::DefaultExportDir, into);
+        const std::string older = (chosen + "/THREE.TXT").toStdString();
+        writeFileBytes(older, bytesOf("older"));
         w.select({2});
-        w.prompts.expectSaveFile(q(target));
+        w.prompts.expectSaveFile(q(older));
         w.prompts.expectMessage({"THREE.TXT", "left as it was"});
         std::signal(SIGXFSZ, SIG_IGN);
-        rlimit old{};
-        getrlimit(RLIMIT_FSIZE, &old);
-        rlimit small = old;
-        small.rlim_cur = 500;
-        setrlimit(RLIMIT_FSIZE, &small);
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        const rlim_t was = limit.rlim_cur;
+        limit.rlim_cur = 500;
+        setrlimit(RLIMIT_FSIZE, &limit);
         w.press(IDC_EXPORT);
-        setrlimit(RLIMIT_FSIZE, &old);
-        QVERIFY(readFileBytes(target) == bytesOf("older"));
-        QCOMPARE(QDir(into).entryList(QDir::Files), QStringList{"THREE.TXT"});
+        limit.rlim_cur = was;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        QVERIFY(readFileBytes(older) == bytesOf("older"));
+        QCOMPARE(filesIn(chosen), QStringList({"THREE.TXT", "hello copy.txt"}));
         QVERIFY(w.prompts.allShown());
     }
 
@@ -300,24 +296,15 @@ private slots:
             int slot;    // where the file lands; -1 when the image stays as it was
             Bytes start; // the first stored bytes
         };
-        const Bytes big(34 * 252, 'z');
+        const Bytes big(34 * 252, 'z'), odd{0x02, 0x0A, 'x'}, oddText{0x02, 0x0D, 'x'};
+        const char* const binary = "b.dat may be a binary file. Do\nyou";
         const Case cases[] = {
             {"HELLO.TXT", bytesOf("new"), "File Already Exists\nDo you", false, -1, {}},
             {"HELLO.TXT", bytesOf("new"), "File Already Exists\nDo you", true, 0, bytesOf("new")},
             {"big.txt", big, "Disk is FULL!\nDo you", false, -1, {}},
             {"big.txt", big, "Disk is FULL!\nDo you", true, 4, Bytes(252, 'z')},
-            {"b.dat",
-             {0x02, 0x0A, 'x'},
-             "b.dat may be a binary file. Do\nyou",
-             true,
-             4,
-             {0x02, 0x0A, 'x'}},
-            {"b.dat",
-             {0x02, 0x0A, 'x'},
-             "b.dat may be a binary file. Do\nyou",
-             false,
-             4,
-             {0x02, 0x0D, 'x'}},
+            {"b.dat", odd, binary, true, 4, odd},
+            {"b.dat", odd, binary, false, 4, oddText},
         };
         for (const Case& c : cases) {
             const std::string path = fourFileImage();
