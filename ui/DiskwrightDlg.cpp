@@ -5,6 +5,7 @@
 #include "ui/AboutDlg.h"
 #include "ui/ControlIds.h"
 #include "ui/DialogUnits.h"
+#include "ui/FormatDlg.h"
 #include "ui/ListCtrlEx.h"
 #include "ui/Prompts.h"
 #include "ui/Resources.h"
@@ -315,7 +316,11 @@ void CDiskwrightDlg::OnDelete() {}
 void CDiskwrightDlg::OnExport() {}
 void CDiskwrightDlg::OnImport() {}
 void CDiskwrightDlg::OnEditor() {}
-void CDiskwrightDlg::OnCreateDisk() {}
+void CDiskwrightDlg::OnCreateDisk() {
+    // The new image is neither opened nor listed: the open image stays as it is.
+    CFormatDlg format(m_prompts, m_settings, this);
+    m_prompts.runDialog(format);
+}
 void CDiskwrightDlg::OnOptions() {}
 void CDiskwrightDlg::OnDblclkFileList() {}
 
