@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace {
 // Steps and polls come far faster than the eye can follow: the window gets its events (paint,
 // Cancel) at most this often. Each round costs a repaint, which would otherwise cost more than
@@ -58,7 +60,7 @@ bool CProgressDlg::Create(QWidget* owner) {
     if (owner_) {
         const QRect area = owner_->frameGeometry();
         move(area.center() - rect().center());
-        winId();
+        winId(); // the native window, which is told its owner's
         if (QWindow* ownerWindow = owner_->windowHandle())
             windowHandle()->setTransientParent(ownerWindow);
     }
@@ -85,6 +87,9 @@ void CProgressDlg::SetStep(int step) {
 void CProgressDlg::SetRange(int low, int high) {
     rangeLow_ = low;
     rangeHigh_ = high;
+    // A position outside the new range moves to its nearest end, as the bar's does.
+    if (low <= high)
+        position_ = std::clamp(position_, low, high);
     progressBar_->setRange(low, high);
 }
 
