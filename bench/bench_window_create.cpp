@@ -2,7 +2,7 @@
 // in the window's format dialog with its progress window showing. Each figure is the median of
 // a few runs; the settings of the runs are kept in the work folder.
 //
-// Usage: diskwright-bench-window WORK_FOLDER DISKWRIGHT_CLI
+// Usage: diskwright-bench-create-window WORK_FOLDER DISKWRIGHT_CLI
 
 #include "app/SettingsStore.h"
 #include "ui/ControlIds.h"
@@ -131,7 +131,7 @@ void benchGeometry(const Geometry& g, const fs::path& work, const std::string& c
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::cerr << "usage: diskwright-bench-window WORK_FOLDER DISKWRIGHT_CLI\n";
+        std::cerr << "usage: diskwright-bench-create-window WORK_FOLDER DISKWRIGHT_CLI\n";
         return 2;
     }
     const fs::path work = fs::absolute(argv[1]);

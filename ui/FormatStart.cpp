@@ -4,9 +4,7 @@
 #include "app/SettingsStore.h"
 #include "ui/ProgressDlg.h"
 #include "ui/Prompts.h"
-
-#include <QApplication>
-#include <QCursor>
+#include "ui/WaitCursor.h"
 
 namespace {
 
@@ -21,15 +19,6 @@ QString usedVolumeName(const QString& typed, dw::DiskFormat format) {
     }
     return name;
 }
-
-// The wait cursor for as long as the image is written, whatever way the run ends.
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 } // namespace
 
@@ -57,7 +46,7 @@ FormatStartOutcome RunFormatStart(QWidget* dialog, Prompts& prompts, SettingsSto
 
     dw::Status status;
     {
-        WaitCursor wait;
+        const WaitCursor wait;
         CProgressDlg progress;
         progress.Create(dialog);
         // The Save dialog has asked before replacing a file; an existing file is replaced only
