@@ -5,7 +5,9 @@
 #include "tests/ui/support/ScriptedPrompts.h"
 #include "tests/ui/support/UiFixtures.h"
 #include "ui/DialogUnits.h"
+#include "ui/DiskwrightDlg.h"
 #include "ui/ProgressDlg.h"
+#include "ui/Startup.h"
 
 #include <QAbstractButton>
 #include <QLineEdit>
@@ -71,6 +73,23 @@ class FormatDlgTest : public QObject {
     Q_OBJECT
 private slots:
     void init() { clearSettings(); }
+
+    // Create Disk runs the dialog modally and leaves the main window as it was.
+    void createDiskRunsTheDialog() {
+        CDiskwrightApp app;
+        ScriptedPrompts prompts;
+        SettingsStore settings;
+        auto window = makeMainWindow(app, prompts, settings, {});
+        window->OnInitDialog();
+        int shown = 0;
+        prompts.expectDialog([&shown](QDialog& dialog) {
+            shown = dialog.property(ControlIdProperty).toInt();
+            return int{QDialog::Rejected};
+        });
+        QTest::mouseClick(control(*window, IDC_CREATE_DISK), Qt::LeftButton);
+        QCOMPARE(shown, IDD_FORMAT);
+        QVERIFY(!window->HasImage());
+    }
 
     // Places, texts and tab order of the template, and the first-use choices.
     void firstUse() {
