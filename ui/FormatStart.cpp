@@ -22,14 +22,14 @@ QString usedVolumeName(const QString& typed, dw::DiskFormat format) {
 
 } // namespace
 
-FormatStartOutcome RunFormatStart(QWidget* dialog, Prompts& prompts, SettingsStore& settings,
-                                  dw::FormatParameters p, const QString& volumeName) {
+void RunFormatStart(QWidget* dialog, Prompts& prompts, SettingsStore& settings,
+                    dw::FormatParameters p, const QString& volumeName) {
     const QString name = usedVolumeName(volumeName, p.format);
     p.volumeName = name.toLatin1().toStdString();
 
     if (const dw::Status limits = dw::checkFormatLimits(p); !limits.ok()) {
         prompts.message(dialog, QString::fromStdString(limits.text()));
-        return FormatStartOutcome::Refused;
+        return;
     }
 
     const QString lastFolder = settings.get(Settings::DefaultFormatDir);
@@ -37,7 +37,7 @@ FormatStartOutcome RunFormatStart(QWidget* dialog, Prompts& prompts, SettingsSto
         prompts.saveFileName(dialog, lastFolder, name, QStringLiteral("Virtual Disk Files (*.dsk)"),
                              QStringLiteral("dsk"));
     if (path.isEmpty())
-        return FormatStartOutcome::NoFile;
+        return;
     // The folder is remembered even when the image cannot be made there.
     if (folderOf(path) != lastFolder && !settings.set(Settings::DefaultFormatDir, folderOf(path)))
         prompts.message(dialog,
@@ -53,10 +53,6 @@ FormatStartOutcome RunFormatStart(QWidget* dialog, Prompts& prompts, SettingsSto
         // when the new image is complete.
         status = dw::createImageFile(nativePath(path), p, dw::currentLocalDate(), progress, true);
     }
-    if (status.ok())
-        return FormatStartOutcome::Created;
-    if (status.code() == dw::ErrorCode::Cancelled)
-        return FormatStartOutcome::Cancelled;
-    prompts.message(dialog, QString::fromStdString(status.text()));
-    return FormatStartOutcome::Failed;
+    if (!status.ok() && status.code() != dw::ErrorCode::Cancelled)
+        prompts.message(dialog, QString::fromStdString(status.text()));
 }

@@ -11,15 +11,8 @@ class Prompts;
 class SettingsStore;
 class QWidget;
 
-enum class FormatStartOutcome {
-    Refused,   // a limit message was shown; no file dialog
-    NoFile,    // the Save dialog was cancelled
-    Created,   // the image is in place
-    Cancelled, // Cancel in the progress window; nothing was left under the chosen name
-    Failed,    // the file could not be made; the message named it
-};
-
 // `dialog` owns the prompts and is disabled while the image is written. `volumeName` is the
-// text of the Volume Name box; `p` holds every other choice.
-FormatStartOutcome RunFormatStart(QWidget* dialog, Prompts& prompts, SettingsStore& settings,
-                                  dw::FormatParameters p, const QString& volumeName);
+// text of the Volume Name box; `p` holds every other choice. Refused limits and a file that
+// cannot be made are told in a message; Cancel is not. The image is complete or not there.
+void RunFormatStart(QWidget* dialog, Prompts& prompts, SettingsStore& settings,
+                    dw::FormatParameters p, const QString& volumeName);

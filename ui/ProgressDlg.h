@@ -46,7 +46,6 @@ public:
     void OnCancel();
 
     int Position() const { return position_; }
-    QWidget* Owner() const { return owner_; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
