@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -34,8 +35,8 @@ void group(QWidget* dialog, std::initializer_list<QRadioButton*> buttons) {
 
 int leadingNumber(const QString& text) {
     qsizetype i = 0;
-    while (i < text.size() &&
-           (text[i] == QLatin1Char(' ') || (text[i] >= QLatin1Char('\t') && text[i] <= '\r')))
+    while (i < text.size() && (text[i] == QLatin1Char(' ') ||
+                               (text[i] >= QLatin1Char('\t') && text[i] <= QLatin1Char('\r'))))
         ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
