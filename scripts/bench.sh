@@ -12,3 +12,18 @@ if [ -x "$build/bench/diskwright-bench-window" ]; then
     "$build/bench/diskwright-bench-window" "$work"
     rm -rf "$work"
 fi
+# Image creation from the format dialog beside diskwright-cli create, on a real display when
+# there is one (else under Xvfb), so that painting the progress window counts.
+create_window="$build/bench/diskwright-bench-create-window"
+if [ -x "$create_window" ]; then
+    echo
+    args=("$create_window" "$work" "$build/cli/diskwright-cli")
+    if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+        "${args[@]}"
+    elif command -v xvfb-run > /dev/null; then
+        xvfb-run -a "${args[@]}"
+    else
+        QT_QPA_PLATFORM=offscreen "${args[@]}"
+    fi
+    rm -rf "$work"
+fi

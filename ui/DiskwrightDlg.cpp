@@ -10,6 +10,7 @@
 #include "ui/ControlIds.h"
 #include "ui/DialogUnits.h"
 #include "ui/ExternalEditor.h"
+#include "ui/FormatDlg.h"
 #include "ui/ImportPrompts.h"
 #include "ui/ListCtrlEx.h"
 #include "ui/Prompts.h"
@@ -330,7 +331,11 @@ bool CDiskwrightDlg::IsItemSelected(int index) const {
 
 // The commands behind these buttons come with their own features.
 void CDiskwrightDlg::OnEditor() {}
-void CDiskwrightDlg::OnCreateDisk() {}
+void CDiskwrightDlg::OnCreateDisk() {
+    // The new image is neither opened nor listed: the open image stays as it is.
+    CFormatDlg format(m_prompts, m_settings, this);
+    m_prompts.runDialog(format);
+}
 void CDiskwrightDlg::OnOptions() {}
 
 std::vector<int> CDiskwrightDlg::SelectedRows() const {
