@@ -51,10 +51,11 @@ TEST(CliInfo, DamagedImageListsWhatItFoundAndFails) {
 }
 
 TEST(CliInfo, MissingFileAndUsageErrors) {
-    CliRun missing = cli({"info", tempPath("does-not-exist.dsk")});
+    const std::string path = tempPath("does-not-exist.dsk");
+    CliRun missing = cli({"info", path});
     EXPECT_EQ(missing.code, 1);
-    EXPECT_EQ(missing.err, "diskwright-cli: " + tempPath("does-not-exist.dsk") +
-                               ": cannot open: No such file or directory\n");
+    EXPECT_EQ(missing.err,
+              "diskwright-cli: " + path + ": cannot open: No such file or directory\n");
     EXPECT_EQ(cli({}).code, 2);
     EXPECT_EQ(cli({"list"}).code, 2);
     EXPECT_EQ(cli({"--help"}).code, 0);
