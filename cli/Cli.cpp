@@ -81,11 +81,10 @@ int runCli(const std::vector<std::string>& arguments, CliIo& io) {
     app.footer("Exit status: 0 success, 1 failure, 2 usage error. `diskwright-cli COMMAND "
                "--help` describes a command.");
     CliContext context{io};
-    CLI::Option* quiet =
-        app.add_flag("-q,--quiet", context.quiet, "No per-file reports; errors only");
+    app.add_flag("-q,--quiet", context.quiet, "No per-file reports on stderr; errors only");
     app.add_flag("-v,--verbose", context.verbose,
-                 "Also a line per sector run or step (the sectors a file takes)")
-        ->excludes(quiet);
+                 "Also a line per file with the sector runs it takes, and each step of a "
+                 "deletion");
     addInfoCommands(app, context);
     addExportCommands(app, context);
     addDeleteCommands(app, context);

@@ -213,9 +213,10 @@ void runImport(CliContext& context, const ImportArguments& args) {
     dw::ImportOptions options;
     options.stripLineFeeds = args.stripLineFeeds;
     options.applySpaceCompression = args.compressSpaces;
-    options.mode = args.mode == "text"     ? dw::ImportMode::Text
-                   : args.mode == "binary" ? dw::ImportMode::Binary
-                                           : dw::ImportMode::Auto;
+    // Compressing spaces makes a text of the file, whatever its first byte.
+    options.mode = args.mode == "text" || args.compressSpaces ? dw::ImportMode::Text
+                   : args.mode == "binary"                    ? dw::ImportMode::Binary
+                                                              : dw::ImportMode::Auto;
     // Standard input holds the data, so no question can be answered from it.
     CliQuestions questions(context, args, context.io.interactive && !fromStdin);
     for (const std::string& file : args.files) {
@@ -285,7 +286,8 @@ void addImportCommand(CLI::App& app, CliContext& context) {
                       "Text: drop the line feed of CR LF, turn a lone LF into CR (default on)");
     command->add_flag("--compress-spaces", args->compressSpaces,
                       "Text: store each run of 3 or more spaces as FLEX space compression "
-                      "(0x09 and a count; default off, as in the window)");
+                      "(0x09 and a count) and takes the file as text; default off, as in the "
+                      "window");
     CLI::Option* replace =
         command->add_flag("--replace", args->replace, "Replace a file of the same name");
     CLI::Option* noReplace = command->add_flag("--no-replace", args->noReplace,
