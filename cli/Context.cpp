@@ -3,16 +3,38 @@
 #include "engine/Chain.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ostream>
 
 namespace dwcli {
 
+namespace {
+
+// Control bytes (a name from an image inside an engine message) shown as \xNN; line breaks of
+// the program's texts kept as plain line breaks. Other bytes stay, so UTF-8 paths read as typed.
+std::string safeText(const std::string& text) {
+    std::string result;
+    for (char c : terminalText(text)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && c != '\n') || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            result += escaped;
+        } else {
+            result += c;
+        }
+    }
+    return result;
+}
+
+} // namespace
+
 void CliContext::error(const std::string& subject, const std::string& what, int errnoValue) {
-    std::string text = subject.empty() ? what : subject + ": " + what;
+    std::string text = safeText(subject.empty() ? what : subject + ": " + what);
     if (errnoValue != 0)
         text += std::string(": ") + std::strerror(errnoValue);
-    io.err << ProgramName << ": " << terminalText(text) << '\n';
+    io.err << ProgramName << ": " << text << '\n';
     if (document)
         (*document)["errors"].push_back(text);
     exitCode = ExitFailure;
