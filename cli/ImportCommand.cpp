@@ -254,9 +254,10 @@ void runImport(CliContext& context, const ImportArguments& args) {
             entry["extension"] = jsonText(e->ext());
             putLink(entry, "start", e->startLink);
             putLink(entry, "end", e->endLink);
-            context.detail(printable(result.flexName) + ": " + (result.text ? "text" : "binary") +
-                           ", sectors " +
-                           sectorRuns(chainSectors(*image, e->startLink, e->sectorCount)));
+            if (context.verbose)
+                context.detail(printable(result.flexName) + ": " +
+                               (result.text ? "text" : "binary") + ", sectors " +
+                               sectorRuns(chainSectors(*image, e->startLink, e->sectorCount)));
         }
         document["files"].push_back(entry);
     }
