@@ -249,7 +249,10 @@ void runImport(CliContext& context, const ImportArguments& args) {
         entry["mode"] = result.text ? "text" : "binary";
         entry["spacesCompressed"] = compressed;
         entry["sectors"] = result.sectorsUsed;
-        if (const std::optional<dw::DirectoryEntry> e = importedEntry(*image, result.flexName)) {
+        // Read back only when asked for: a listing per file would slow a large batch.
+        const std::optional<dw::DirectoryEntry> e =
+            args.json || context.verbose ? importedEntry(*image, result.flexName) : std::nullopt;
+        if (e) {
             entry["name"] = jsonText(e->name());
             entry["extension"] = jsonText(e->ext());
             putLink(entry, "start", e->startLink);
