@@ -122,6 +122,7 @@ void CDiskwrightDlg::CreateControls() {
     m_lstFiles = new CListCtrlEx(this);
     m_lstFiles->setGeometry(units.rect(7, 51, 273, 165));
     m_lstFiles->setProperty(ControlIdProperty, IDC_FILE_LIST);
+    m_lstFiles->SetShowSelectionAlways(true);
 
     connect(m_btnOpenDisk, &QPushButton::clicked, this, &CDiskwrightDlg::OnOpenDisk);
     connect(m_btnDelete, &QPushButton::clicked, this, &CDiskwrightDlg::OnDelete);
@@ -180,6 +181,7 @@ bool CDiskwrightDlg::OnInitDialog() {
     }
     ResetFileList();
     ReadDirectory();
+    m_lstFiles->EnableFullRowSelect(true);
     return true;
 }
 
