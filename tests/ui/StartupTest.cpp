@@ -402,6 +402,11 @@ private slots:
         QCOMPARE(readAll(file), QString("x"));
         run({"/Unregserver"});
         QCOMPARE(readAll(file), expected);
+
+        // A folder that cannot be made is reported with its name.
+        QString error;
+        QVERIFY(!installActivationFile(file + "/services", executable, error));
+        QVERIFY(error.contains(file + "/services"));
     }
 
     void automationSwitches_data() {
