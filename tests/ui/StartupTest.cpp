@@ -181,23 +181,29 @@ private slots:
     void imageArgument_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("image");
-        QTest::newRow("none") << QStringList{} << "";
-        QTest::newRow("path") << QStringList{"/data/a.dsk"} << "/data/a.dsk";
-        QTest::newRow("first path wins") << QStringList{"a.dsk", "b.dsk"} << "a.dsk";
-        QTest::newRow("dash options") << QStringList{"-style", "-x", "a.dsk"} << "a.dsk";
+        QTest::addColumn<bool>("automation");
+        QTest::newRow("none") << QStringList{} << "" << false;
+        QTest::newRow("path") << QStringList{"/data/a.dsk"} << "/data/a.dsk" << false;
+        QTest::newRow("first path wins") << QStringList{"a.dsk", "b.dsk"} << "a.dsk" << false;
+        QTest::newRow("dash options") << QStringList{"-style", "-x", "a.dsk"} << "a.dsk" << false;
         QTest::newRow("automation words")
             << QStringList{"/Embedding", "/Automation", "/Unregserver", "/Regserver", "b.dsk"}
-            << "b.dsk";
-        QTest::newRow("only a switch") << QStringList{"/Embedding"} << "";
-        QTest::newRow("other spelling is a path") << QStringList{"/embedding"} << "/embedding";
+            << "b.dsk" << true;
+        QTest::newRow("only a switch") << QStringList{"/Embedding"} << "" << true;
+        QTest::newRow("dash switch") << QStringList{"a.dsk", "-automation"} << "a.dsk" << true;
+        QTest::newRow("no automation") << QStringList{"/Unregserver", "-Regserver"} << "" << false;
+        QTest::newRow("other spelling is a path")
+            << QStringList{"/embedding"} << "/embedding" << false;
         QTest::newRow("a folder named like a word")
-            << QStringList{"/Automation/x.dsk"} << "/Automation/x.dsk";
+            << QStringList{"/Automation/x.dsk"} << "/Automation/x.dsk" << false;
     }
 
     void imageArgument() {
         QFETCH(QStringList, arguments);
         QFETCH(QString, image);
+        QFETCH(bool, automation);
         QCOMPARE(CDiskwrightApp::imageArgument(arguments), image);
+        QCOMPARE(CDiskwrightApp::IsAutomationStart(arguments), automation);
     }
 
     void commandLineImageOpensReadWrite() {
@@ -286,11 +292,13 @@ private slots:
             raw.beginGroup("Diskwright");
             QCOMPARE(raw.childKeys().size(), 6);
             QCOMPARE(raw.value("EditorPath").toString(), stored);
-            QCOMPARE(raw.value("Add Line Feeds").toInt(), 1);
-            QCOMPARE(raw.value("ExpandTabs").toInt(), 1);
-            QCOMPARE(raw.value("Compact Binary").toInt(), 0);
-            QCOMPARE(raw.value("Strip Line Feeds").toInt(), 1);
-            QCOMPARE(raw.value("Compress Spaces").toInt(), 1);
+            const std::pair<const char*, int> ints[] = {{"Add Line Feeds", 1},
+                                                        {"ExpandTabs", 1},
+                                                        {"Compact Binary", 0},
+                                                        {"Strip Line Feeds", 1},
+                                                        {"Compress Spaces", 1}};
+            for (const auto& [name, value] : ints)
+                QCOMPARE(raw.value(name).toInt(), value);
             QCOMPARE(lampOf(w), IDB_READ_WRITE);
             QCOMPARE(rowsOf(w).size(), 1);
             const QList<QSize> sizes = w.windowIcon().availableSizes();
@@ -409,40 +417,13 @@ private slots:
         QVERIFY(error.contains(file + "/services"));
     }
 
-    void automationSwitches_data() {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<bool>("automation");
-        QTest::newRow("none") << QStringList{"a.dsk"} << false;
-        QTest::newRow("-Embedding") << QStringList{"-Embedding"} << true;
-        QTest::newRow("-automation") << QStringList{"a.dsk", "-automation"} << true;
-        QTest::newRow("/Automation") << QStringList{"/Automation"} << true;
-        QTest::newRow("/Unregserver") << QStringList{"/Unregserver", "-Regserver"} << false;
-        QTest::newRow("a path") << QStringList{"/Automation/x.dsk"} << false;
-    }
-
-    void automationSwitches() {
-        QFETCH(QStringList, arguments);
-        QFETCH(bool, automation);
-        QCOMPARE(CDiskwrightApp::IsAutomationStart(arguments), automation);
-    }
-
     void editorFoundOnPath() {
         const QString shell = QStandardPaths::findExecutable("sh");
         QVERIFY(shell.startsWith('/'));
-        const struct {
-            QString path;
-            QString program;
-        } cases[] = {
-            {"", ""},
-            {"sh", shell},
-            {"/opt/editors/ed", "/opt/editors/ed"},
-            {"./ed", "./ed"},
-            {"no-such-editor-here", "no-such-editor-here"},
-        };
         CDiskwrightApp app;
-        for (const auto& c : cases) {
-            app.m_strEditorPath = c.path;
-            QCOMPARE(app.EditorProgram(), c.program);
+        for (const QString path : {"", "sh", "/opt/ed", "./ed", "no-such-editor-here"}) {
+            app.m_strEditorPath = path;
+            QCOMPARE(app.EditorProgram(), path == "sh" ? shell : path);
         }
     }
 };
