@@ -1,7 +1,6 @@
 #include "app/DiskwrightApp.h"
 
 #include <QFile>
-#include <QStandardPaths>
 
 ImageOpener defaultImageOpener() {
     return [](const std::string& path, std::unique_ptr<dw::DiskImage>& out) {
@@ -55,13 +54,6 @@ bool CDiskwrightApp::SaveSettings(SettingsStore& store) const {
     saved = store.set(Settings::StripLineFeeds, m_bStripLineFeeds ? 1 : 0) && saved;
     saved = store.set(Settings::CompressSpaces, m_bCompressSpaces ? 1 : 0) && saved;
     return saved;
-}
-
-QString CDiskwrightApp::EditorProgram() const {
-    if (m_strEditorPath.isEmpty() || m_strEditorPath.contains(QLatin1Char('/')))
-        return m_strEditorPath;
-    const QString found = QStandardPaths::findExecutable(m_strEditorPath);
-    return found.isEmpty() ? m_strEditorPath : found;
 }
 
 StartupImage CDiskwrightApp::OpenCommandLineImage(const QStringList& arguments,

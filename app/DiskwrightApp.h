@@ -44,10 +44,6 @@ public:
     // Writes the six values back in their order; false when any of them could not be saved.
     bool SaveSettings(SettingsStore& store) const;
 
-    // The program to start on a viewed file: the editor path, or, when it names no folder, the
-    // program of that name found on PATH (the path unchanged when there is none).
-    QString EditorProgram() const;
-
     // Opens the image named among the arguments (without the program's name), read-write,
     // else read-only. A file that cannot be opened gives no image and no message.
     StartupImage OpenCommandLineImage(const QStringList& arguments,

@@ -1,18 +1,26 @@
 #include "ui/DiskwrightDlg.h"
 
 #include "app/DiskwrightDlgAutoProxy.h"
+#include "engine/Delete.h"
 #include "engine/Directory.h"
+#include "engine/Extract.h"
+#include "engine/HostNames.h"
+#include "engine/Import.h"
 #include "engine/Texts.h"
 #include "ui/AboutDlg.h"
 #include "ui/ControlIds.h"
 #include "ui/DialogUnits.h"
 #include "ui/EditorPathDlg.h"
+#include "ui/ExternalEditor.h"
+#include "ui/ImportPrompts.h"
 #include "ui/ListCtrlEx.h"
 #include "ui/OptionsDlg.h"
 #include "ui/Prompts.h"
 #include "ui/Resources.h"
+#include "ui/WaitCursor.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QIcon>
@@ -38,6 +46,14 @@ QString damageText(const dw::Status& status) {
 
 bool refused(const dw::Status& status) {
     return !status.ok() && status.code() != dw::ErrorCode::Damaged;
+}
+
+// A failed copy to the host names the file it could not write.
+QString copyFailureText(const dw::Status& status, const std::filesystem::path& destination) {
+    if (status.code() != dw::ErrorCode::WriteFailed)
+        return text(status.text());
+    return QStringLiteral("Unable to write the target file ") +
+           QFile::decodeName(destination.c_str()) + QStringLiteral("; it was left as it was");
 }
 } // namespace
 
@@ -311,11 +327,162 @@ bool CDiskwrightDlg::IsItemSelected(int index) const {
 }
 
 // The commands behind these buttons come with their own features.
-void CDiskwrightDlg::OnDelete() {}
-void CDiskwrightDlg::OnExport() {}
-void CDiskwrightDlg::OnImport() {}
 void CDiskwrightDlg::OnCreateDisk() {}
-void CDiskwrightDlg::OnDblclkFileList() {}
+
+std::vector<int> CDiskwrightDlg::SelectedRows() const {
+    std::vector<int> rows;
+    for (int row = 0; row < m_lstFiles->GetItemCount(); ++row)
+        if (IsItemSelected(row))
+            rows.push_back(row);
+    return rows;
+}
+
+dw::EntryFields CDiskwrightDlg::RowFields(int row) const {
+    dw::RowTexts cells;
+    for (int column = 0; column < dw::ColumnCount; ++column)
+        cells[static_cast<std::size_t>(column)] =
+            m_lstFiles->GetItemText(row, column).toLatin1().toStdString();
+    return dw::parseRowFields(cells);
+}
+
+bool CDiskwrightDlg::RefusedReadOnly() {
+    if (!m_bReadOnly)
+        return false;
+    m_prompts.message(this,
+                      QStringLiteral("The image is open for reading only; nothing was changed."));
+    return true;
+}
+
+void CDiskwrightDlg::StoreFolder(const StringSetting& setting, const QString& path,
+                                 const QString& what) {
+    if (!m_settings.set(setting, folderOf(path)))
+        m_prompts.message(this, QStringLiteral("Unable to save the settings in ") +
+                                    m_settings.location() + QStringLiteral("; the folder of ") +
+                                    what + QStringLiteral(" was not stored."));
+}
+
+void CDiskwrightDlg::OnDelete() {
+    if (!m_pImage || RefusedReadOnly())
+        return;
+    if (!m_prompts.askYesNo(this, QStringLiteral("Are you sure?")))
+        return;
+    // The rows stay as listed until the end: each file is found again by its name.
+    for (int row : SelectedRows()) {
+        const dw::EntryFields file = RowFields(row);
+        const dw::Status status = dw::deleteFile(*m_pImage, file.name, file.ext);
+        // A file no longer on the disk (changed by another program) is passed over.
+        if (!status.ok() && status.code() != dw::ErrorCode::NotFound)
+            m_prompts.message(this, text(status.text()));
+    }
+    ReadDirectory();
+}
+
+void CDiskwrightDlg::OnExport() {
+    if (!m_pImage)
+        return;
+    const std::vector<int> rows = SelectedRows();
+    if (rows.empty())
+        return;
+    QString folder = m_settings.get(Settings::DefaultExportDir);
+
+    if (rows.size() == 1) {
+        const dw::EntryFields file = RowFields(rows.front());
+        const QString path = m_prompts.saveFileName(
+            this, folder, QFile::decodeName(dw::hostFileName(file.name, file.ext).c_str()),
+            QStringLiteral("All files (*)"), QString());
+        if (path.isEmpty())
+            return;
+        StoreFolder(Settings::DefaultExportDir, path, QStringLiteral("the exported file"));
+        ExportFile(file, nativePath(path));
+        return;
+    }
+
+    if (folder.isEmpty())
+        folder = QDir::currentPath();
+    const QString question =
+        QStringLiteral("Multiple selection will put the files in the \ndefault export directory "
+                       "with the same names \nas the files on the FLEX diskette.\n\nThe "
+                       "default export directory is:\n\n      %1\n\nDo you wish to proceed?\n")
+            .arg(folder);
+    if (!m_prompts.askYesNo(this, question))
+        return;
+    const std::filesystem::path into(nativePath(folder));
+    for (int row : rows) {
+        const dw::EntryFields file = RowFields(row);
+        ExportFile(file, into / dw::hostFileName(file.name, file.ext));
+    }
+}
+
+void CDiskwrightDlg::ExportFile(const dw::EntryFields& file,
+                                const std::filesystem::path& destination) {
+    dw::ExtractOptions options;
+    options.addLineFeeds = m_app.m_bAddLineFeeds;
+    options.expandTabs = m_app.m_bExpandTabs;
+    dw::ExtractResult result;
+    {
+        const WaitCursor wait;
+        // Save As has already asked before replacing; several files replace without asking.
+        result = dw::exportFile(*m_pImage, file, destination, true, options);
+    }
+    if (!result.status.ok())
+        m_prompts.message(this, copyFailureText(result.status, destination));
+    else if (result.chainEndedEarly)
+        m_prompts.message(this, QString::fromLatin1(dw::UnexpectedEndOfChainText));
+}
+
+void CDiskwrightDlg::OnImport() {
+    if (!m_pImage || RefusedReadOnly())
+        return;
+    dw::ImportOptions options;
+    options.stripLineFeeds = m_app.m_bStripLineFeeds;
+    options.compressSpaces = m_app.m_bCompressSpaces;
+    options.compactBinary = m_app.m_bCompactBinary;
+    ImportPrompts questions(m_prompts, this);
+    // Once per run of the program, also when declined.
+    static bool warned = false;
+    if (!dw::confirmCompactionWarning(options, warned, questions))
+        return;
+
+    const QStringList files = m_prompts.openFileNames(
+        this, m_settings.get(Settings::DefaultImportDir), QStringLiteral("All files (*)"));
+    if (!files.isEmpty())
+        StoreFolder(Settings::DefaultImportDir, files.front(),
+                    QStringLiteral("the imported files"));
+    for (const QString& file : files)
+        dw::importFile(*m_pImage, nativePath(file), options, questions);
+    ReadDirectory();
+}
+
+void CDiskwrightDlg::OnDblclkFileList() {
+    if (!m_pImage)
+        return;
+    const std::vector<int> rows = SelectedRows();
+    if (rows.size() != 1)
+        return;
+    const dw::EntryFields file = RowFields(rows.front());
+    std::filesystem::path path;
+    dw::ExtractResult result;
+    {
+        const WaitCursor wait;
+        result = dw::viewCopy(*m_pImage, file, nativePath(m_settings.get(Settings::TempDir)),
+                              m_app.m_bAddLineFeeds, m_app.m_bExpandTabs, path);
+    }
+    if (!result.status.ok()) {
+        m_prompts.message(this, copyFailureText(result.status, path));
+        return;
+    }
+    if (result.chainEndedEarly)
+        m_prompts.message(this, QString::fromLatin1(dw::UnexpectedEndOfChainText));
+    if (result.mode == dw::TransferMode::Binary)
+        return;
+    if (m_app.m_strEditorPath.isEmpty()) {
+        m_prompts.message(this, QStringLiteral("No Editor defined"));
+        return;
+    }
+    QString error;
+    if (!startEditor(m_app.m_strEditorPath, QFile::decodeName(path.c_str()), error))
+        m_prompts.message(this, error, Prompts::Icon::Information);
+}
 
 // The new path holds until the program ends; only the start-up stores the editor path.
 void CDiskwrightDlg::OnEditor() {

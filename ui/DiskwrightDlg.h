@@ -6,11 +6,14 @@
 #include "app/DiskwrightApp.h"
 #include "app/SettingsStore.h"
 #include "engine/DiskImage.h"
+#include "engine/RowFields.h"
 
 #include <QDialog>
 #include <QPixmap>
 
+#include <filesystem>
 #include <memory>
+#include <vector>
 
 class CDiskwrightDlgAutoProxy;
 class CListCtrlEx;
@@ -79,6 +82,14 @@ private:
     void EnableImageButtons();
     int ShowListing(const dw::Listing& listing);
     QString KeptText() const;
+
+    // The commands take their files from the selected rows' texts.
+    std::vector<int> SelectedRows() const;
+    dw::EntryFields RowFields(int row) const;
+    // A command that would change a read-only image says so and changes nothing.
+    bool RefusedReadOnly();
+    void StoreFolder(const StringSetting& setting, const QString& path, const QString& what);
+    void ExportFile(const dw::EntryFields& file, const std::filesystem::path& destination);
 
     CDiskwrightApp& m_app;
     Prompts& m_prompts;
