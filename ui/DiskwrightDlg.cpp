@@ -1,5 +1,6 @@
 #include "ui/DiskwrightDlg.h"
 
+#include "app/DiskwrightDlgAutoProxy.h"
 #include "engine/Delete.h"
 #include "engine/Directory.h"
 #include "engine/Extract.h"
@@ -9,10 +10,12 @@
 #include "ui/AboutDlg.h"
 #include "ui/ControlIds.h"
 #include "ui/DialogUnits.h"
+#include "ui/EditorPathDlg.h"
 #include "ui/ExternalEditor.h"
 #include "ui/FormatDlg.h"
 #include "ui/ImportPrompts.h"
 #include "ui/ListCtrlEx.h"
+#include "ui/OptionsDlg.h"
 #include "ui/Prompts.h"
 #include "ui/Resources.h"
 #include "ui/WaitCursor.h"
@@ -60,10 +63,7 @@ CDiskwrightDlg::CDiskwrightDlg(CDiskwrightApp& app, Prompts& prompts, SettingsSt
     : QDialog(parent), m_app(app), m_prompts(prompts), m_settings(settings),
       m_openImage(std::move(opener)) {
     initDiskwrightResources();
-    QIcon icon;
-    icon.addFile(QStringLiteral(":/res/icon128_16.png"), QSize(16, 16));
-    icon.addFile(QStringLiteral(":/res/icon128_32.png"), QSize(32, 32));
-    setWindowIcon(icon);
+    setWindowIcon(applicationIcon());
     setWindowTitle(QStringLiteral("Diskwright Version 2.0.0"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -329,14 +329,11 @@ bool CDiskwrightDlg::IsItemSelected(int index) const {
     return index >= 0 && index < m_lstFiles->GetItemCount() && m_lstFiles->IsRowSelected(index);
 }
 
-// The commands behind these buttons come with their own features.
-void CDiskwrightDlg::OnEditor() {}
 void CDiskwrightDlg::OnCreateDisk() {
     // The new image is neither opened nor listed: the open image stays as it is.
     CFormatDlg format(m_prompts, m_settings, this);
     m_prompts.runDialog(format);
 }
-void CDiskwrightDlg::OnOptions() {}
 
 std::vector<int> CDiskwrightDlg::SelectedRows() const {
     std::vector<int> rows;
@@ -493,11 +490,48 @@ void CDiskwrightDlg::OnDblclkFileList() {
         m_prompts.message(this, error, Prompts::Icon::Information);
 }
 
+// The new path holds until the program ends; only the start-up stores the editor path.
+void CDiskwrightDlg::OnEditor() {
+    CEditorPathDlg dlg(m_prompts, this);
+    dlg.m_strPath = m_app.m_strEditorPath;
+    if (m_prompts.runDialog(dlg) == QDialog::Accepted)
+        m_app.m_strEditorPath = dlg.m_strPath;
+}
+
+void CDiskwrightDlg::OnOptions() {
+    COptionsDlg dlg(m_settings, this);
+    if (m_prompts.runDialog(dlg) != QDialog::Accepted)
+        return;
+    m_app.m_bCompactBinary = dlg.m_bCompactBinary;
+    m_app.m_bAddLineFeeds = dlg.m_bAddLineFeeds;
+    m_app.m_bStripLineFeeds = dlg.m_bStripLineFeeds;
+    m_app.m_bCompressSpaces = dlg.m_bCompressSpaces;
+    m_app.m_bExpandTabs = dlg.m_bExpandTabs;
+    bool saved = m_settings.set(Settings::AddLineFeeds, dlg.m_bAddLineFeeds ? 1 : 0);
+    saved = m_settings.set(Settings::ExpandTabs, dlg.m_bExpandTabs ? 1 : 0) && saved;
+    saved = m_settings.set(Settings::CompactBinary, dlg.m_bCompactBinary ? 1 : 0) && saved;
+    saved = m_settings.set(Settings::StripLineFeeds, dlg.m_bStripLineFeeds ? 1 : 0) && saved;
+    saved = m_settings.set(Settings::CompressSpaces, dlg.m_bCompressSpaces ? 1 : 0) && saved;
+    if (!saved)
+        m_prompts.message(this, QStringLiteral("Unable to save the settings in ") +
+                                    m_settings.location() +
+                                    QStringLiteral("; the options hold until Diskwright ends."));
+}
+
 void CDiskwrightDlg::OnAbout() {
     CAboutDlg about(this);
     m_prompts.runDialog(about);
 }
 
+bool CDiskwrightDlg::CanExit() {
+    if (m_pAutoProxy && m_pAutoProxy->IsHeld()) {
+        hide();
+        return false;
+    }
+    return true;
+}
+
 void CDiskwrightDlg::OnCancel() {
-    reject();
+    if (CanExit())
+        QDialog::reject();
 }

@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+class CDiskwrightDlgAutoProxy;
 class CListCtrlEx;
 class Prompts;
 class QAction;
@@ -36,6 +37,11 @@ public:
     // title that names it.
     void SetImage(std::unique_ptr<dw::DiskImage> image, bool readOnly);
     void SetTitle(const QString& title) { m_strTitle = title; }
+    // The automation object of an automation start: while a client holds it, closing hides.
+    void SetAutoProxy(CDiskwrightDlgAutoProxy* proxy) { m_pAutoProxy = proxy; }
+
+    // False while an automation client holds the program: the window is then hidden instead.
+    bool CanExit();
 
     // Runs once, when the window is first shown (tests may call it directly).
     bool OnInitDialog();
@@ -63,6 +69,9 @@ public slots:
     void OnDblclkFileList();
     void OnAbout();
     void OnCancel();
+
+    // Escape and the close box end here, as the Close button does.
+    void reject() override { OnCancel(); }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -113,4 +122,5 @@ private:
     QPushButton* m_btnOpenDisk = nullptr;
     QPushButton* m_btnClose = nullptr;
     QAction* m_actAbout = nullptr;
+    CDiskwrightDlgAutoProxy* m_pAutoProxy = nullptr;
 };
