@@ -34,8 +34,15 @@ public:
     // here, only the framework's own words spelled exactly so count as switches.
     static QString imageArgument(const QStringList& arguments);
 
+    // True when an automation client started the program: "-Embedding" or "-Automation", also
+    // after "/".
+    static bool IsAutomationStart(const QStringList& arguments);
+
     // Loads the six values of section "Diskwright" into the members.
     void LoadSettings(const SettingsStore& store);
+
+    // Writes the six values back in their order; false when any of them could not be saved.
+    bool SaveSettings(SettingsStore& store) const;
 
     // Opens the image named among the arguments (without the program's name), read-write,
     // else read-only. A file that cannot be opened gives no image and no message.

@@ -33,6 +33,18 @@ bool SettingsStore::set(const IntSetting& setting, int value) {
     return save();
 }
 
+bool SettingsStore::set(std::initializer_list<std::pair<IntSetting, int>> values) {
+    // Each save rewrites and syncs the whole file: none when nothing changes.
+    bool changed = false;
+    for (const auto& [setting, value] : values) {
+        if (settings_.contains(key(setting.section, setting.name)) && get(setting) == value)
+            continue;
+        settings_.setValue(key(setting.section, setting.name), value);
+        changed = true;
+    }
+    return !changed || save();
+}
+
 bool SettingsStore::save() {
     settings_.sync();
     return settings_.status() == QSettings::NoError;

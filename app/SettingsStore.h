@@ -6,6 +6,9 @@
 #include <QSettings>
 #include <QString>
 
+#include <initializer_list>
+#include <utility>
+
 struct StringSetting {
     const char* section;
     const char* name;
@@ -58,6 +61,8 @@ public:
     // Each write goes to the store at once; false when it could not be saved.
     bool set(const StringSetting& setting, const QString& value);
     bool set(const IntSetting& setting, int value);
+    // Several values in the given order, saved in one write (none when all are stored already).
+    bool set(std::initializer_list<std::pair<IntSetting, int>> values);
 
     // Where the values live (for messages and tests).
     QString location() const { return settings_.fileName(); }

@@ -1,17 +1,64 @@
 #pragma once
 
-// Each command lives in its own file and adds itself to the application here.
+// Each command lives in its own file and adds itself to the application here, with what they
+// share: the error form, reports, and opening an image.
 
 #include "cli/Cli.h"
+#include "cli/Json.h"
+
+#include "engine/DiskImage.h"
 
 #include <CLI/CLI.hpp>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 namespace dwcli {
+
+inline constexpr const char* ProgramName = "diskwright-cli";
 
 struct CliContext {
     CliIo& io;
     int exitCode = ExitSuccess;
+    bool quiet = false;       // -q: no per-file reports
+    bool verbose = false;     // -v: a line per sector run or step
+    Json* document = nullptr; // the --json document of the running command, if any
+
+    // "diskwright-cli: SUBJECT: WHAT[: the system's reason]" on stderr (and in the JSON
+    // document's errors); the command fails with 1. `errnoValue` 0 gives no reason.
+    void error(const std::string& subject, const std::string& what, int errnoValue = 0);
+    void report(const std::string& text); // stderr unless -q
+    void detail(const std::string& text); // stderr with -v
 };
+
+// While a command with --json runs, its errors also go into its document.
+class JsonScope {
+public:
+    JsonScope(CliContext& context, Json& document, bool json) : context_(context) {
+        if (json)
+            context_.document = &document;
+    }
+    ~JsonScope() { context_.document = nullptr; }
+    JsonScope(const JsonScope&) = delete;
+    JsonScope& operator=(const JsonScope&) = delete;
+
+private:
+    CliContext& context_;
+};
+
+// Opens the image and reads its SIR; reports and returns nullptr on failure. A file whose SIR
+// cannot be used is "not a FLEX disk image". `forChange` opens read-write and refuses an image
+// that can only be read, or is shorter than its geometry.
+std::unique_ptr<dw::DiskImage> openImage(CliContext& context, const std::string& path,
+                                         bool forChange);
+
+// "001-001..001-005 002-001": a chain's sectors as runs of consecutive sectors.
+std::string sectorRuns(const std::vector<dw::SectorLink>& sectors);
+
+// The sectors of a file's chain as far as its links lead (at most `count`, bounded).
+std::vector<dw::SectorLink> chainSectors(dw::DiskImage& image, dw::SectorLink start,
+                                         std::size_t count);
 
 void addInfoCommands(CLI::App& app, CliContext& context);   // info, list
 void addExportCommands(CLI::App& app, CliContext& context); // export, cat

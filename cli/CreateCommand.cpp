@@ -2,6 +2,7 @@
 
 #include "engine/Create.h"
 
+#include <cerrno>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -22,6 +23,7 @@ struct CreateOptions {
     std::string boot = "6809";
     bool force = false;
     int trackZeroSectors = 0; // 0: as many as the other tracks
+    bool json = false;
 };
 
 dw::FormatParameters parameters(const CreateOptions& o) {
@@ -68,27 +70,52 @@ void addCreateCommand(CLI::App& app, CliContext& context) {
                         "FLEX: sectors of track 0, from 5 to the sectors per track "
                         "(default: as many as the other tracks)");
     command->add_flag("--force", o->force, "Replace an existing file");
+    command->add_flag("--json", o->json, "Print a JSON document of what was done (docs/json.md)");
     command->callback([&context, o, sectors] {
         o->sectorsGiven = sectors->count() > 0;
         const dw::FormatParameters p = parameters(*o);
+        Json document = jsonDocument("create", o->image);
+        JsonScope scope(context, document, o->json);
         dw::Status status = dw::checkFormatLimits(p);
+        errno = 0;
         if (status.ok()) {
             dw::NullProgress progress;
             status = dw::createImageFile(o->image, p, dw::currentLocalDate(), progress, o->force);
         }
+        const int reason = errno;
         if (!status.ok()) {
-            context.io.message(status.text());
-            context.exitCode = ExitFailure;
+            const bool system = status.code() == dw::ErrorCode::OpenFailed ||
+                                status.code() == dw::ErrorCode::WriteFailed;
+            const std::string text = status.code() == dw::ErrorCode::Exists
+                                         ? "already exists; it was left unchanged (use --force)"
+                                         : status.text();
+            context.error(o->image, text, system ? reason : 0);
+            if (o->json)
+                printDocument(context.io.out, document, false);
             return;
         }
-        std::ostream& out = context.io.out;
-        out << "Created " << o->image << ": " << (p.format == dw::DiskFormat::Flex ? "FLEX" : "OS9")
-            << ", " << p.tracks << " tracks, " << dw::sectorsPerTrack(p) << " sectors per track";
-        if (dw::trackZeroSectors(p) != dw::sectorsPerTrack(p))
-            out << " (track 0: " << dw::trackZeroSectors(p) << ")";
-        if (p.format == dw::DiskFormat::Flex)
-            out << ", " << (p.tracks - 1) * dw::sectorsPerTrack(p) << " free sectors";
-        out << '\n';
+        const bool flex = p.format == dw::DiskFormat::Flex;
+        const std::int64_t perTrack = dw::sectorsPerTrack(p);
+        std::string text = "Created " + o->image + ": " + (flex ? "FLEX" : "OS9") + ", " +
+                           std::to_string(p.tracks) + " tracks, " + std::to_string(perTrack) +
+                           " sectors per track";
+        if (dw::trackZeroSectors(p) != perTrack)
+            text += " (track 0: " + std::to_string(dw::trackZeroSectors(p)) + ")";
+        if (flex)
+            text += ", " + std::to_string((p.tracks - 1) * perTrack) + " free sectors";
+        context.report(text);
+        document["layout"] = o->format;
+        document["tracks"] = p.tracks;
+        document["sectorsPerTrack"] = perTrack;
+        document["track0Sectors"] = dw::trackZeroSectors(p);
+        document["sides"] = o->sides;
+        document["density"] = o->density;
+        document["label"] = dw::effectiveVolumeName(p);
+        document["bootSector"] = flex && p.includeBootSector ? o->boot : "none";
+        if (flex)
+            document["remainingSectors"] = (p.tracks - 1) * perTrack;
+        if (o->json)
+            printDocument(context.io.out, document, true);
     });
 }
 

@@ -3,6 +3,7 @@
 
 #include "engine/Check.h"
 #include "engine/Delete.h"
+#include "engine/Directory.h"
 
 #include <memory>
 #include <ostream>
@@ -15,60 +16,158 @@ struct DeleteOptions {
     std::string image;
     std::vector<std::string> names;
     bool yes = false;
+    bool json = false;
 };
 
-void fail(CliContext& context, const std::string& text) {
-    context.io.message(text);
-    context.exitCode = ExitFailure;
+std::string freeCountText(dw::DiskImage& image) {
+    dw::SystemInformationRecord sir;
+    return image.readSir(sir).ok() ? std::to_string(sir.freeSectorCount) : "?";
+}
+
+// Deletes one file by its exact name; the engine checks both chains before it writes.
+Json deleteOne(CliContext& context, const DeleteOptions& options, dw::DiskImage& image,
+               const dw::DirectoryEntry& entry) {
+    const std::string name = shownName(entry);
+    Json file;
+    file["name"] = jsonText(entry.name());
+    file["extension"] = jsonText(entry.ext());
+    file["sectors"] = entry.sectorCount;
+    putLink(file, "start", entry.startLink);
+    putLink(file, "end", entry.endLink);
+    const std::string freeBefore = context.verbose ? freeCountText(image) : "";
+    const std::vector<dw::SectorLink> sectors =
+        context.verbose ? chainSectors(image, entry.startLink, entry.sectorCount)
+                        : std::vector<dw::SectorLink>{};
+    const dw::Status status = dw::deleteFile(image, entry.name(), entry.ext());
+    if (!status.ok()) {
+        context.error(options.image, printable(status.text()));
+        file["status"] = "failed";
+        file["error"] = jsonText(status.text());
+        return file;
+    }
+    context.report("Deleted " + name);
+    context.detail(name + ": entry marked deleted; sectors " + sectorRuns(sectors) +
+                   " joined the free chain; free sectors " + freeBefore + " -> " +
+                   freeCountText(image));
+    file["status"] = "deleted";
+    return file;
 }
 
 void runDelete(CliContext& context, const DeleteOptions& options) {
-    std::unique_ptr<dw::DiskImage> image;
-    dw::Status status = dw::DiskImage::open(options.image, image);
-    if (!status.ok()) {
-        fail(context, options.image + ": " + status.text());
-        return;
-    }
-    if (image->readOnly()) {
-        fail(context, options.image + ": The disk image is open read-only; nothing was changed");
-        return;
+    Json document = jsonDocument("delete", options.image);
+    document["files"] = Json::array();
+    JsonScope scope(context, document, options.json);
+    auto finish = [&] {
+        if (options.json)
+            printDocument(context.io.out, document, context.exitCode == ExitSuccess);
+    };
+    std::unique_ptr<dw::DiskImage> image = openImage(context, options.image, true);
+    if (!image)
+        return finish();
+    dw::Listing listing;
+    const dw::Status listed = dw::readListing(*image, listing);
+    if (!listed.ok())
+        context.error(options.image, listed.text());
+    if (!listed.ok() && listed.code() != dw::ErrorCode::Damaged)
+        return finish();
+    const Selection selection = selectFiles(listing.entries, options.names);
+    for (const std::string& argument : selection.unmatched)
+        context.error(options.image, unmatchedText(argument));
+    if (selection.files.empty())
+        return finish();
+
+    // A pattern may reach further than meant: say what it found before anything is deleted.
+    if (selection.patterns) {
+        std::string names;
+        for (const dw::DirectoryEntry* e : selection.files)
+            names += " " + shownName(*e);
+        const std::string text = "To delete (" + std::to_string(selection.files.size()) +
+                                 (selection.files.size() == 1 ? " file):" : " files):") + names;
+        if (options.yes)
+            context.report(text);
+        else
+            context.io.message(text);
     }
     if (!options.yes) {
         if (!context.io.interactive) {
-            fail(context, "Deleting asks \"Are you sure?\"; without a terminal give --yes. "
-                          "Nothing was deleted");
-            return;
+            context.error(options.image, "deleting asks \"Are you sure?\"; without a terminal "
+                                         "give --yes. Nothing was deleted");
+            return finish();
         }
         if (!context.io.askYesNo("Are you sure?")) {
-            fail(context, "Nothing was deleted");
-            return;
+            context.error(options.image, "nothing was deleted");
+            return finish();
         }
     }
-    for (const std::string& argument : options.names) {
-        const FlexName wanted = splitFlexName(argument);
-        status = dw::deleteFile(*image, wanted.name, wanted.ext);
-        if (status.ok())
-            context.io.out << "Deleted " << printable(wanted.text()) << '\n';
-        else
-            fail(context, printable(status.text()));
-    }
+    for (const dw::DirectoryEntry* entry : selection.files)
+        document["files"].push_back(deleteOne(context, options, *image, *entry));
+    dw::SystemInformationRecord sir;
+    if (image->readSir(sir).ok())
+        document["remainingSectors"] = sir.freeSectorCount;
+    finish();
 }
 
-void runCheck(CliContext& context, const std::string& path) {
-    std::unique_ptr<dw::DiskImage> image;
-    dw::Status status = dw::DiskImage::openReadOnly(path, image);
-    if (!status.ok()) {
-        fail(context, path + ": " + status.text());
+std::string kindName(dw::FindingKind kind) {
+    switch (kind) {
+    case dw::FindingKind::Unreadable:
+        return "unreadable";
+    case dw::FindingKind::FileLength:
+        return "file-length";
+    case dw::FindingKind::OutsideGeometry:
+        return "outside-geometry";
+    case dw::FindingKind::SharedSector:
+        return "shared-sector";
+    case dw::FindingKind::TrackZero:
+        return "track-zero";
+    case dw::FindingKind::DirectoryDamaged:
+        return "directory-damaged";
+    case dw::FindingKind::ChainDamaged:
+        return "chain-damaged";
+    case dw::FindingKind::ChainLength:
+        return "chain-length";
+    case dw::FindingKind::ChainEnd:
+        return "chain-end";
+    case dw::FindingKind::FreeCount:
+        return "free-count";
+    case dw::FindingKind::FreeChainDamaged:
+        return "free-chain-damaged";
+    case dw::FindingKind::FreeEnd:
+        return "free-end";
+    case dw::FindingKind::LostSectors:
+        return "lost-sectors";
+    }
+    return "unknown";
+}
+
+void runCheck(CliContext& context, const std::string& path, bool json) {
+    Json document = jsonDocument("check", path);
+    JsonScope scope(context, document, json);
+    std::unique_ptr<dw::DiskImage> image = openImage(context, path, false);
+    if (!image) {
+        if (json)
+            printDocument(context.io.out, document, false);
         return;
     }
     const dw::CheckReport report = dw::checkImage(*image);
-    if (report.clean()) {
-        context.io.out << path << ": no problems found\n";
-        return;
+    document["clean"] = report.clean();
+    document["findings"] = Json::array();
+    for (std::size_t i = 0; i < report.findings.size(); ++i) {
+        Json finding;
+        finding["kind"] = kindName(report.details[i].kind);
+        finding["text"] = jsonText(report.findings[i]);
+        finding["sectors"] = Json::array();
+        for (dw::SectorLink link : report.details[i].sectors)
+            finding["sectors"].push_back(jsonLink(link));
+        document["findings"].push_back(finding);
+        if (!json)
+            context.io.out << printable(report.findings[i]) << '\n';
     }
-    for (const std::string& finding : report.findings)
-        context.io.out << printable(finding) << '\n';
-    context.exitCode = ExitFailure;
+    if (!report.clean())
+        context.exitCode = ExitFailure;
+    else
+        context.report(path + ": no problems found");
+    if (json)
+        printDocument(context.io.out, document, report.clean());
 }
 
 } // namespace
@@ -79,16 +178,26 @@ void addDeleteCommands(CLI::App& app, CliContext& context) {
         "delete", "Delete files: mark their entries deleted and return their sectors to the "
                   "free chain");
     deleteCommand->add_option("IMAGE", deleteOptions->image, "FLEX disk image (.dsk)")->required();
-    deleteCommand->add_option("NAME.EXT", deleteOptions->names, "Files to delete")->required();
+    deleteCommand
+        ->add_option("NAME.EXT", deleteOptions->names,
+                     "Files to delete: names in any letter case, or patterns with * ? [...] "
+                     "(what a pattern finds is listed first)")
+        ->required();
     deleteCommand->add_flag("-y,--yes", deleteOptions->yes,
                             "Answer \"Are you sure?\" with Yes (needed without a terminal)");
+    deleteCommand->add_flag("--json", deleteOptions->json,
+                            "Print a JSON document of what was done (docs/json.md)");
     deleteCommand->callback([&context, deleteOptions] { runDelete(context, *deleteOptions); });
 
     auto checkPath = std::make_shared<std::string>();
+    auto checkJson = std::make_shared<bool>(false);
     CLI::App* checkCommand = app.add_subcommand(
-        "check", "Check the directory, every file chain and the free chain; exit 1 on findings");
+        "check", "Check the directory, every file chain and the free chain; one line per "
+                 "finding on standard output, exit 1 on findings");
     checkCommand->add_option("IMAGE", *checkPath, "FLEX disk image (.dsk)")->required();
-    checkCommand->callback([&context, checkPath] { runCheck(context, *checkPath); });
+    checkCommand->add_flag("--json", *checkJson, "Print a JSON document (docs/json.md)");
+    checkCommand->callback(
+        [&context, checkPath, checkJson] { runCheck(context, *checkPath, *checkJson); });
 }
 
 } // namespace dwcli

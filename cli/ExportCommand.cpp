@@ -5,6 +5,8 @@
 #include "engine/Extract.h"
 #include "engine/HostNames.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 #include <ostream>
@@ -24,6 +26,7 @@ struct CopyOptions {
     bool expandTabs = true;
     bool addLineFeeds = true;
     bool force = false;
+    bool json = false;
 };
 
 void addTextFlags(CLI::App* command, CopyOptions& options) {
@@ -33,68 +36,44 @@ void addTextFlags(CLI::App* command, CopyOptions& options) {
                       "Write a line feed after each carriage return in text mode (default on)");
 }
 
-void fail(CliContext& context, const std::string& text) {
-    context.io.message(text);
-    context.exitCode = ExitFailure;
-}
-
 // Opens read-only (copies never write the image) and lists it. A damaged directory is
 // reported and the entries found before the damage stay usable.
 std::unique_ptr<dw::DiskImage> openListed(CliContext& context, const std::string& path,
                                           dw::Listing& listing) {
-    std::unique_ptr<dw::DiskImage> image;
-    dw::Status status = dw::DiskImage::openReadOnly(path, image);
-    if (status.ok())
-        status = dw::readListing(*image, listing);
-    if (status.code() == dw::ErrorCode::Damaged) {
-        fail(context, path + ": " + status.text());
-    } else if (!status.ok()) {
-        fail(context, path + ": " + status.text());
-        image.reset();
-    }
+    std::unique_ptr<dw::DiskImage> image = openImage(context, path, false);
+    if (!image)
+        return nullptr;
+    const dw::Status status = dw::readListing(*image, listing);
+    if (!status.ok())
+        context.error(path, status.text());
+    if (!status.ok() && status.code() != dw::ErrorCode::Damaged)
+        return nullptr;
     return image;
+}
+
+// The files the arguments name (or every file); each argument that finds nothing is an error.
+std::vector<const dw::DirectoryEntry*> chosenFiles(CliContext& context, const std::string& path,
+                                                   const dw::Listing& listing,
+                                                   const std::vector<std::string>& arguments,
+                                                   bool all, bool& patterns) {
+    Selection selection = selectFiles(listing.entries, arguments);
+    for (const std::string& argument : selection.unmatched)
+        context.error(path, unmatchedText(argument));
+    patterns = selection.patterns;
+    if (all) {
+        for (const dw::DirectoryEntry& e : listing.entries)
+            if (std::find(selection.files.begin(), selection.files.end(), &e) ==
+                selection.files.end())
+                selection.files.push_back(&e);
+    }
+    return selection.files;
 }
 
 const char* modeText(dw::TransferMode mode) {
     return mode == dw::TransferMode::Text ? "text" : "binary";
 }
 
-void runExport(CliContext& context, const CopyOptions& options) {
-    if (options.names.empty() && !options.all)
-        throw CLI::ValidationError("export", "name the files to export, or use --all");
-    dw::Listing listing;
-    std::unique_ptr<dw::DiskImage> image = openListed(context, options.image, listing);
-    if (!image)
-        return;
-
-    std::vector<const dw::DirectoryEntry*> files;
-    if (options.all) {
-        for (const dw::DirectoryEntry& e : listing.entries)
-            files.push_back(&e);
-    }
-    for (const std::string& argument : options.names) {
-        const FlexName wanted = splitFlexName(argument);
-        const dw::DirectoryEntry* entry = findEntry(listing.entries, wanted);
-        if (entry)
-            files.push_back(entry);
-        else
-            fail(context,
-                 printable(wanted.text()) + ": no such file on the disk image; nothing exported");
-    }
-
-    // One named file may go to a path of its own; several always go into a folder.
-    std::error_code ec;
-    const bool intoFolder = options.all || options.names.size() > 1 || options.output.empty() ||
-                            fs::is_directory(options.output, ec);
-    fs::path folder = options.output.empty() ? fs::path(".") : fs::path(options.output);
-    if (intoFolder && !fs::is_directory(folder, ec)) {
-        fs::create_directories(folder, ec);
-        if (ec) {
-            fail(context, folder.string() + ": unable to create the folder; nothing exported");
-            return;
-        }
-    }
-
+dw::ExtractOptions extractOptions(const CopyOptions& options) {
     dw::ExtractOptions extract;
     extract.expandTabs = options.expandTabs;
     extract.addLineFeeds = options.addLineFeeds;
@@ -102,29 +81,128 @@ void runExport(CliContext& context, const CopyOptions& options) {
         extract.forceMode = dw::TransferMode::Text;
     else if (options.mode == "binary")
         extract.forceMode = dw::TransferMode::Binary;
+    return extract;
+}
+
+void showSectors(CliContext& context, dw::DiskImage& image, const dw::DirectoryEntry& entry) {
+    if (context.verbose)
+        context.detail(shownName(entry) + ": sectors " +
+                       sectorRuns(chainSectors(image, entry.startLink, entry.sectorCount)));
+}
+
+void runExport(CliContext& context, const CopyOptions& options) {
+    const bool toStdout = options.output == "-";
+    if (options.names.empty() && !options.all)
+        throw CLI::ValidationError("export", "name the files to export, or use --all");
+    if (toStdout && options.all)
+        throw CLI::ValidationError("export", "-o - writes one file to standard output; "
+                                             "--all would run several together");
+    if (toStdout && options.json)
+        throw CLI::ValidationError("export", "--json and -o - would both write to standard "
+                                             "output");
+    Json document = jsonDocument("export", options.image);
+    document["files"] = Json::array();
+    JsonScope scope(context, document, options.json);
+    dw::Listing listing;
+    std::unique_ptr<dw::DiskImage> image = openListed(context, options.image, listing);
+    auto finish = [&] {
+        if (options.json)
+            printDocument(context.io.out, document, context.exitCode == ExitSuccess);
+    };
+    if (!image)
+        return finish();
+    bool patterns = false;
+    const std::vector<const dw::DirectoryEntry*> files =
+        chosenFiles(context, options.image, listing, options.names, options.all, patterns);
+    const dw::ExtractOptions extract = extractOptions(options);
+
+    if (toStdout) {
+        if (files.size() > 1) {
+            std::string names;
+            for (const dw::DirectoryEntry* e : files)
+                names += " " + shownName(*e);
+            context.error(options.image, "-o - writes one file to standard output, but " +
+                                             std::to_string(files.size()) + " match:" + names +
+                                             "; nothing exported");
+            return;
+        }
+        for (const dw::DirectoryEntry* entry : files) {
+            const dw::EntryFields fields = dw::fieldsOf(*entry);
+            showSectors(context, *image, *entry);
+            const dw::ExtractResult result =
+                dw::ExtractFile(*image, fields.startLink, fields.sectorCount, fields.randomFlag,
+                                extract, context.io.out);
+            context.io.out.flush();
+            if (!result.status.ok()) {
+                context.error(options.image, shownName(*entry) + ": " + result.status.text());
+                continue;
+            }
+            context.report(shownName(*entry) + " -> standard output (" + modeText(result.mode) +
+                           ")");
+            if (result.chainEndedEarly)
+                context.error(options.image,
+                              shownName(*entry) + ": " + dw::UnexpectedEndOfChainText);
+        }
+        return;
+    }
+
+    // One named file may go to a path of its own; several, or a pattern, always go into a folder.
+    std::error_code ec;
+    const bool intoFolder = options.all || patterns || options.names.size() > 1 ||
+                            options.output.empty() || options.output.back() == '/' ||
+                            fs::is_directory(options.output, ec);
+    const fs::path folder = options.output.empty() ? fs::path(".") : fs::path(options.output);
+    if (!files.empty() && intoFolder && !fs::is_directory(folder, ec)) {
+        fs::create_directories(folder, ec);
+        if (ec) {
+            context.error(folder.string(), "cannot create the folder; nothing exported",
+                          ec.value());
+            return finish();
+        }
+    }
 
     for (const dw::DirectoryEntry* entry : files) {
         const dw::EntryFields fields = dw::fieldsOf(*entry);
-        const std::string flexName = printable(fields.name + "." + fields.ext);
+        const std::string name = shownName(*entry);
         const fs::path destination = intoFolder ? folder / dw::hostFileName(fields.name, fields.ext)
                                                 : fs::path(options.output);
-        dw::ExtractResult result =
-            dw::exportFile(*image, fields, destination, options.force, extract);
-        if (!result.status.ok()) {
-            std::string text = result.status.text();
-            if (result.status.code() == dw::ErrorCode::Exists)
-                text += " (use --force)";
-            fail(context, flexName + ": " + text);
-            continue;
-        }
         // The name made from the image is shown escaped; a path the user gave is shown as given.
         const std::string shown =
             intoFolder ? (folder / printable(dw::hostFileName(fields.name, fields.ext))).string()
                        : options.output;
-        context.io.out << flexName << " -> " << shown << " (" << modeText(result.mode) << ")\n";
-        if (result.chainEndedEarly)
-            fail(context, flexName + ": " + dw::UnexpectedEndOfChainText);
+        Json file;
+        file["name"] = jsonText(fields.name);
+        file["extension"] = jsonText(fields.ext);
+        file["destination"] = shown;
+        showSectors(context, *image, *entry);
+        errno = 0;
+        const dw::ExtractResult result =
+            dw::exportFile(*image, fields, destination, options.force, extract);
+        const int reason = errno;
+        if (!result.status.ok()) {
+            std::string text = result.status.text();
+            if (result.status.code() == dw::ErrorCode::Exists)
+                text += " (use --force)";
+            const bool hostFailure = result.status.code() == dw::ErrorCode::OpenFailed ||
+                                     result.status.code() == dw::ErrorCode::WriteFailed;
+            context.error(options.image, name + ": " + text, hostFailure ? reason : 0);
+            file["status"] = "failed";
+            file["error"] = text;
+            document["files"].push_back(file);
+            continue;
+        }
+        context.report(name + " -> " + shown + " (" + modeText(result.mode) + ")");
+        file["status"] = "exported";
+        file["mode"] = modeText(result.mode);
+        file["sectors"] = fields.sectorCount;
+        file["chainEndedEarly"] = result.chainEndedEarly;
+        if (result.chainEndedEarly) {
+            context.error(options.image, name + ": " + dw::UnexpectedEndOfChainText);
+            file["error"] = dw::UnexpectedEndOfChainText;
+        }
+        document["files"].push_back(file);
     }
+    finish();
 }
 
 void runCat(CliContext& context, const CopyOptions& options) {
@@ -132,35 +210,36 @@ void runCat(CliContext& context, const CopyOptions& options) {
     std::unique_ptr<dw::DiskImage> image = openListed(context, options.image, listing);
     if (!image)
         return;
-    const FlexName wanted = splitFlexName(options.names.front());
-    const dw::DirectoryEntry* entry = findEntry(listing.entries, wanted);
-    if (!entry) {
-        fail(context, printable(wanted.text()) + ": no such file on the disk image");
-        return;
+    bool patterns = false;
+    for (const dw::DirectoryEntry* entry :
+         chosenFiles(context, options.image, listing, options.names, false, patterns)) {
+        const std::string name = shownName(*entry);
+        const dw::EntryFields fields = dw::fieldsOf(*entry);
+        dw::TransferMode mode = dw::TransferMode::Binary;
+        dw::Status status = dw::chooseTransferMode(*image, fields.startLink, fields.randomFlag,
+                                                   dw::CopyVariant::View, mode);
+        if (!status.ok()) {
+            context.error(options.image, name + ": " + status.text());
+            continue;
+        }
+        if (mode == dw::TransferMode::Binary) {
+            context.error(options.image, name + ": a binary file; nothing shown (use export)");
+            continue;
+        }
+        showSectors(context, *image, *entry);
+        dw::ExtractOptions extract;
+        extract.expandTabs = options.expandTabs;
+        extract.addLineFeeds = options.addLineFeeds;
+        extract.variant = dw::CopyVariant::View;
+        extract.forceMode = mode;
+        dw::ExtractResult result = dw::ExtractFile(*image, fields.startLink, fields.sectorCount,
+                                                   fields.randomFlag, extract, context.io.out);
+        context.io.out.flush();
+        if (!result.status.ok())
+            context.error(options.image, name + ": " + result.status.text());
+        else if (result.chainEndedEarly)
+            context.error(options.image, name + ": " + dw::UnexpectedEndOfChainText);
     }
-    const dw::EntryFields fields = dw::fieldsOf(*entry);
-    dw::TransferMode mode = dw::TransferMode::Binary;
-    dw::Status status = dw::chooseTransferMode(*image, fields.startLink, fields.randomFlag,
-                                               dw::CopyVariant::View, mode);
-    if (!status.ok()) {
-        fail(context, printable(wanted.text()) + ": " + status.text());
-        return;
-    }
-    if (mode == dw::TransferMode::Binary) {
-        fail(context, printable(wanted.text()) + ": a binary file; nothing shown (use export)");
-        return;
-    }
-    dw::ExtractOptions extract;
-    extract.expandTabs = options.expandTabs;
-    extract.addLineFeeds = options.addLineFeeds;
-    extract.variant = dw::CopyVariant::View;
-    extract.forceMode = mode;
-    dw::ExtractResult result = dw::ExtractFile(*image, fields.startLink, fields.sectorCount,
-                                               fields.randomFlag, extract, context.io.out);
-    if (!result.status.ok())
-        fail(context, printable(wanted.text()) + ": " + result.status.text());
-    else if (result.chainEndedEarly)
-        fail(context, printable(wanted.text()) + ": " + dw::UnexpectedEndOfChainText);
 }
 
 } // namespace
@@ -168,11 +247,15 @@ void runCat(CliContext& context, const CopyOptions& options) {
 void addExportCommands(CLI::App& app, CliContext& context) {
     auto exportOptions = std::make_shared<CopyOptions>();
     CLI::App* exportCommand = app.add_subcommand(
-        "export", "Copy files out of the image: one to a path or folder, several into a folder");
+        "export", "Copy files out of the image: one to a path, a folder or standard output (-o "
+                  "-); several, or a pattern, into a folder");
     exportCommand->add_option("IMAGE", exportOptions->image, "FLEX disk image (.dsk)")->required();
-    exportCommand->add_option("NAME.EXT", exportOptions->names, "Files to export");
+    exportCommand->add_option("NAME.EXT", exportOptions->names,
+                              "Files to export: names in any letter case, or patterns with * ? "
+                              "[...] (quote them)");
     exportCommand->add_option("-o,--output", exportOptions->output,
-                              "Destination file (one file) or folder (default: current folder)");
+                              "Destination file, folder (created when missing) or - for "
+                              "standard output (default: the current folder)");
     exportCommand->add_flag("--all", exportOptions->all, "Export every file into the folder");
     exportCommand
         ->add_option("--mode", exportOptions->mode,
@@ -180,12 +263,18 @@ void addExportCommands(CLI::App& app, CliContext& context) {
         ->check(CLI::IsMember({"auto", "text", "binary"}));
     addTextFlags(exportCommand, *exportOptions);
     exportCommand->add_flag("-f,--force", exportOptions->force, "Overwrite existing host files");
+    exportCommand->add_flag("--json", exportOptions->json,
+                            "Print a JSON document of what was done (docs/json.md)");
     exportCommand->callback([&context, exportOptions] { runExport(context, *exportOptions); });
 
     auto catOptions = std::make_shared<CopyOptions>();
-    CLI::App* catCommand = app.add_subcommand("cat", "Print a text file as the view copy shows it");
+    CLI::App* catCommand =
+        app.add_subcommand("cat", "Print text files as the window's view copy holds them");
     catCommand->add_option("IMAGE", catOptions->image, "FLEX disk image (.dsk)")->required();
-    catCommand->add_option("NAME.EXT", catOptions->names, "File to print")->required()->expected(1);
+    catCommand
+        ->add_option("NAME.EXT", catOptions->names,
+                     "Files to print: names in any letter case, or patterns with * ? [...]")
+        ->required();
     addTextFlags(catCommand, *catOptions);
     catCommand->callback([&context, catOptions] { runCat(context, *catOptions); });
 }

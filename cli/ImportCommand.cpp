@@ -1,11 +1,22 @@
 #include "cli/Commands.h"
+#include "cli/FileNames.h"
 
+#include "engine/Directory.h"
 #include "engine/Import.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <istream>
 #include <memory>
+#include <optional>
 #include <ostream>
+#include <unistd.h>
 
 namespace dwcli {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -15,31 +26,41 @@ struct ImportArguments {
     std::string name;
     std::string mode = "auto";
     bool stripLineFeeds = true;
+    bool compressSpaces = false;
     bool replace = false;
     bool noReplace = false;
     bool partial = false;
     bool noPartial = false;
+    bool json = false;
 };
+
+constexpr const char* StandardInput = "standard input";
 
 // On a terminal the questions are asked unless a flag answers them; without one the flags
 // answer, and the default is the answer that changes nothing.
 class CliQuestions : public dw::ImportQuestions {
 public:
-    CliQuestions(CliIo& io, const ImportArguments& arguments) : io_(io), args_(arguments) {}
+    CliQuestions(CliContext& context, const ImportArguments& arguments, bool interactive)
+        : context_(context), args_(arguments), interactive_(interactive) {}
 
-    void setFile(const std::string& hostPath) { host_ = hostPath; }
+    // `shown` names the file in messages; `path` is where the engine reads it.
+    void setFile(const std::string& shown, const std::string& path) {
+        shown_ = shown;
+        path_ = path;
+        explained_ = false;
+    }
+    bool explained() const { return explained_; }
 
     bool askName(std::string& text) override {
-        if (!io_.interactive) {
-            io_.message(host_ + (args_.name.empty()
-                                     ? ": the name does not fit the FLEX 8.3 form (give one "
-                                       "with --name)"
-                                     : ": the name given with --name does not fit the FLEX 8.3 "
-                                       "form"));
+        if (!interactive_) {
+            explain(args_.name.empty() ? "the name does not fit the FLEX 8.3 form (give one "
+                                         "with --name)"
+                                       : "the name given with --name does not fit the FLEX "
+                                         "8.3 form");
             return false;
         }
         std::string answer;
-        if (!io_.askText("FLEX name for " + host_ + " (8.3) [" + text + "]:", answer))
+        if (!context_.io.askText("FLEX name for " + shown_ + " (8.3) [" + text + "]:", answer))
             return false;
         if (!answer.empty())
             text = answer;
@@ -47,77 +68,208 @@ public:
     }
 
     bool askYesNo(const std::string& question) override {
-        return io_.interactive && io_.askYesNo(question);
+        return interactive_ && context_.io.askYesNo(question);
     }
 
     bool askReplace(const std::string& question) override {
         if (args_.replace || args_.noReplace)
             return args_.replace;
-        if (io_.interactive)
-            return io_.askYesNo(question);
-        io_.message(host_ + ": a file of that name exists (use --replace to replace it)");
+        if (interactive_)
+            return context_.io.askYesNo(question);
+        explain("a file of that name exists (use --replace to replace it)");
         return false;
     }
 
     bool askBinary(const std::string& question) override {
         // Only a first byte outside 0x20-0x7F brings the question: binary unless told otherwise.
-        return !io_.interactive || io_.askYesNo(question);
+        return !interactive_ || context_.io.askYesNo(question);
     }
 
     bool askPartial(const std::string& question) override {
         if (args_.partial || args_.noPartial)
             return args_.partial;
-        if (io_.interactive)
-            return io_.askYesNo(question);
-        io_.message(host_ + ": the disk is full (use --partial to keep the part that fits)");
+        if (interactive_)
+            return context_.io.askYesNo(question);
+        explain("the disk is full (use --partial to keep the part that fits)");
         return false;
     }
 
-    void tell(const std::string& message) override { io_.message(host_ + ": " + message); }
+    void tell(const std::string& message) override { explain(message); }
 
 private:
-    CliIo& io_;
+    void explain(std::string message) {
+        // Standard input goes through a temporary file whose name means nothing to the user.
+        for (std::size_t at; !path_.empty() && (at = message.find(path_)) != std::string::npos;)
+            message.replace(at, path_.size(), shown_);
+        context_.error(args_.image, shown_ + ": " + message);
+        explained_ = true;
+    }
+
+    CliContext& context_;
     const ImportArguments& args_;
-    std::string host_;
+    bool interactive_;
+    std::string shown_;
+    std::string path_;
+    bool explained_ = false;
 };
 
-void runImport(CliContext& context, const ImportArguments& args) {
-    CliIo& io = context.io;
-    if (!args.name.empty() && args.files.size() != 1) {
-        io.message("--name names a single file; nothing was imported");
-        context.exitCode = ExitUsage;
-        return;
+// Standard input copied whole into a temporary file, removed again when done.
+class StdinCopy {
+public:
+    ~StdinCopy() {
+        if (!path_.empty())
+            std::remove(path_.c_str());
     }
-    std::unique_ptr<dw::DiskImage> image;
-    dw::Status status = dw::DiskImage::open(args.image, image);
-    if (status.ok() && image->readOnly())
-        status = {dw::ErrorCode::ReadOnly,
-                  "The disk image is open read-only; nothing was imported"};
-    if (!status.ok()) {
-        io.message(args.image + ": " + status.text());
-        context.exitCode = ExitFailure;
-        return;
+    // Returns the errno of a failure, 0 on success.
+    int take(std::istream& in) {
+        std::string pattern = (fs::temp_directory_path() / "diskwright-stdin-XXXXXX").string();
+        const int fd = mkstemp(pattern.data());
+        if (fd < 0)
+            return errno;
+        path_ = pattern;
+        std::FILE* file = fdopen(fd, "wb");
+        if (!file) {
+            const int reason = errno;
+            close(fd);
+            return reason;
+        }
+        char buffer[64 * 1024];
+        bool failed = false;
+        while (in && !failed) {
+            in.read(buffer, sizeof buffer);
+            const auto got = static_cast<std::size_t>(in.gcount());
+            failed = got > 0 && std::fwrite(buffer, 1, got, file) != got;
+        }
+        const int reason = failed ? errno : 0;
+        if (std::fclose(file) != 0 && !failed)
+            return errno != 0 ? errno : EIO;
+        if (failed || in.bad())
+            return reason != 0 ? reason : EIO;
+        return 0;
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// A host file the engine will read: refused here with the system's reason when it cannot be.
+bool readable(CliContext& context, const std::string& image, const std::string& file) {
+    std::error_code ec;
+    if (fs::is_directory(file, ec)) {
+        context.error(image, file + ": is a folder; nothing was imported");
+        return false;
+    }
+    errno = 0;
+    std::FILE* probe = std::fopen(file.c_str(), "rb");
+    if (!probe) {
+        context.error(image, file + ": cannot open; nothing was imported", errno);
+        return false;
+    }
+    std::fclose(probe);
+    return true;
+}
+
+// The entry the import wrote, read back from the directory.
+std::optional<dw::DirectoryEntry> importedEntry(dw::DiskImage& image, const std::string& flexName) {
+    dw::Listing listing;
+    dw::readListing(image, listing);
+    for (const dw::DirectoryEntry& e : listing.entries)
+        if (flexName == e.name() + "." + e.ext())
+            return e;
+    return std::nullopt;
+}
+
+void runImport(CliContext& context, const ImportArguments& args) {
+    if (!args.name.empty() && args.files.size() != 1)
+        throw CLI::ValidationError("import", "--name names a single file; nothing was imported");
+    const bool fromStdin = std::find(args.files.begin(), args.files.end(), "-") != args.files.end();
+    if (fromStdin && args.name.empty())
+        throw CLI::ValidationError("import", "- reads standard input, which needs --name NAME.EXT");
+    if (args.compressSpaces && args.mode == "binary")
+        throw CLI::ValidationError("import", "--compress-spaces works on text; --mode binary "
+                                             "copies bytes unchanged");
+    Json document = jsonDocument("import", args.image);
+    document["files"] = Json::array();
+    JsonScope scope(context, document, args.json);
+    auto finish = [&] {
+        if (args.json)
+            printDocument(context.io.out, document, context.exitCode == ExitSuccess);
+    };
+    std::unique_ptr<dw::DiskImage> image = openImage(context, args.image, true);
+    if (!image)
+        return finish();
+
+    StdinCopy stdinCopy;
+    if (fromStdin) {
+        if (const int reason = stdinCopy.take(context.io.in)) {
+            context.error(args.image,
+                          std::string(StandardInput) + ": cannot read; nothing was imported",
+                          reason);
+            return finish();
+        }
     }
 
     dw::ImportOptions options;
     options.stripLineFeeds = args.stripLineFeeds;
-    options.mode = args.mode == "text"     ? dw::ImportMode::Text
-                   : args.mode == "binary" ? dw::ImportMode::Binary
-                                           : dw::ImportMode::Auto;
-    CliQuestions questions(io, args);
+    options.applySpaceCompression = args.compressSpaces;
+    // Compressing spaces makes a text of the file, whatever its first byte.
+    options.mode = args.mode == "text" || args.compressSpaces ? dw::ImportMode::Text
+                   : args.mode == "binary"                    ? dw::ImportMode::Binary
+                                                              : dw::ImportMode::Auto;
+    // Standard input holds the data, so no question can be answered from it.
+    CliQuestions questions(context, args, context.io.interactive && !fromStdin);
+    // One session for the whole command: the directory and the chains are read once.
     dw::ImportSession session(*image, options, questions);
     for (const std::string& file : args.files) {
-        questions.setFile(file);
-        const dw::ImportResult result = session.importFile(file, args.name);
-        if (result.committed) {
-            io.out << file << " -> " << result.flexName << " (" << result.sectorsUsed
-                   << (result.sectorsUsed == 1 ? " sector)\n" : " sectors)\n");
+        const bool isStdin = file == "-";
+        const std::string shown = isStdin ? StandardInput : file;
+        const std::string path = isStdin ? stdinCopy.path() : file;
+        Json entry;
+        entry["source"] = isStdin ? "-" : file;
+        if (!isStdin && !readable(context, args.image, file)) {
+            entry["status"] = "failed";
+            document["files"].push_back(entry);
             continue;
         }
-        if (result.status.code() == dw::ErrorCode::Cancelled)
-            io.message(file + ": " + result.status.text());
-        context.exitCode = ExitFailure;
+        questions.setFile(shown, isStdin ? path : "");
+        const dw::ImportResult result = session.importFile(path, args.name);
+        if (!result.committed) {
+            if (!questions.explained())
+                context.error(args.image, shown + ": " + result.status.text());
+            entry["status"] = "failed";
+            entry["error"] = jsonText(result.status.text());
+            document["files"].push_back(entry);
+            continue;
+        }
+        const bool compressed = result.text && args.compressSpaces;
+        context.report(shown + " -> " + printable(result.flexName) + " (" +
+                       std::to_string(result.sectorsUsed) +
+                       (result.sectorsUsed == 1 ? " sector" : " sectors") +
+                       (compressed ? ", spaces compressed)" : ")"));
+        entry["status"] = "imported";
+        entry["mode"] = result.text ? "text" : "binary";
+        entry["spacesCompressed"] = compressed;
+        entry["sectors"] = result.sectorsUsed;
+        // Read back only when asked for: a listing per file would slow a large batch.
+        const std::optional<dw::DirectoryEntry> e =
+            args.json || context.verbose ? importedEntry(*image, result.flexName) : std::nullopt;
+        if (e) {
+            entry["name"] = jsonText(e->name());
+            entry["extension"] = jsonText(e->ext());
+            putLink(entry, "start", e->startLink);
+            putLink(entry, "end", e->endLink);
+            if (context.verbose)
+                context.detail(printable(result.flexName) + ": " +
+                               (result.text ? "text" : "binary") + ", sectors " +
+                               sectorRuns(chainSectors(*image, e->startLink, e->sectorCount)));
+        }
+        document["files"].push_back(entry);
     }
+    dw::SystemInformationRecord sir;
+    if (image->readSir(sir).ok())
+        document["remainingSectors"] = sir.freeSectorCount;
+    finish();
 }
 
 } // namespace
@@ -128,12 +280,20 @@ void addImportCommand(CLI::App& app, CliContext& context) {
         "import", "Copy host files into the image as FLEX files, taking sectors from the free "
                   "chain");
     command->add_option("IMAGE", args->image, "FLEX disk image (.dsk)")->required();
-    command->add_option("FILE", args->files, "Host files to import")->required();
+    command
+        ->add_option("FILE", args->files,
+                     "Host files to import; - reads standard input "
+                     "(with --name)")
+        ->required();
     command->add_option("--name", args->name, "FLEX name (NAME.EXT) for a single file");
     command->add_option("--mode", args->mode, "auto (by the first byte), text or binary")
         ->check(CLI::IsMember({"auto", "text", "binary"}));
     command->add_flag("--strip-lf,!--no-strip-lf", args->stripLineFeeds,
                       "Text: drop the line feed of CR LF, turn a lone LF into CR (default on)");
+    command->add_flag("--compress-spaces", args->compressSpaces,
+                      "Text: store each run of 3 or more spaces as FLEX space compression "
+                      "(0x09 and a count) and takes the file as text; default off, as in the "
+                      "window");
     CLI::Option* replace =
         command->add_flag("--replace", args->replace, "Replace a file of the same name");
     CLI::Option* noReplace = command->add_flag("--no-replace", args->noReplace,
@@ -144,6 +304,8 @@ void addImportCommand(CLI::App& app, CliContext& context) {
     CLI::Option* noPartial = command->add_flag(
         "--no-partial", args->noPartial, "On a full disk import nothing of the file (the default)");
     partial->excludes(noPartial);
+    command->add_flag("--json", args->json,
+                      "Print a JSON document of what was done (docs/json.md)");
     command->callback([&context, args] { runImport(context, *args); });
 }
 

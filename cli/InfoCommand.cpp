@@ -1,6 +1,5 @@
 #include "cli/Commands.h"
 #include "cli/FileNames.h"
-#include "cli/Json.h"
 
 #include "engine/Directory.h"
 #include "engine/Texts.h"
@@ -15,6 +14,7 @@ namespace {
 struct ListOptions {
     std::string image;
     bool json = false;
+    bool names = false;
 };
 
 // The cells padded to the widths of the window's columns, so the rows line up under the titles.
@@ -32,51 +32,86 @@ std::string rowLine(const dw::RowTexts& cells) {
     return line;
 }
 
-std::string jsonEntry(const dw::DirectoryEntry& e) {
-    const dw::RowTexts cells = dw::rowTexts(e);
-    return "{\"name\": " + jsonString(e.name()) + ", \"extension\": " + jsonString(e.ext()) +
-           ", \"random\": " + (e.randomFlag ? "true" : "false") +
-           ", \"date\": " + jsonString(cells[3]) + ", \"start\": " + jsonString(cells[4]) +
-           ", \"end\": " + jsonString(cells[5]) +
-           ", \"sectors\": " + std::to_string(e.sectorCount) + "}";
+Json jsonEntry(const dw::DirectoryEntry& e) {
+    Json file;
+    file["name"] = jsonText(e.name());
+    file["extension"] = jsonText(e.ext());
+    file["random"] = e.randomFlag != 0;
+    file["date"] = dw::rowTexts(e)[3];
+    putLink(file, "start", e.startLink);
+    putLink(file, "end", e.endLink);
+    file["sectors"] = e.sectorCount;
+    return file;
 }
 
-std::string jsonVolume(const dw::Listing& listing, const dw::ImageLayout& layout) {
+void putVolume(Json& document, const dw::Listing& listing, const dw::ImageLayout& layout) {
     const dw::SystemInformationRecord& sir = listing.sir;
-    return "\"volumeLabel\": " + jsonString(sir.label()) +
-           ", \"volumeNumber\": " + std::to_string(sir.volumeNumber) +
-           ", \"creationDate\": " + jsonString(dw::creationDateText(sir)) +
-           ", \"remainingSectors\": " + std::to_string(sir.freeSectorCount) +
-           ", \"fileCount\": " + std::to_string(listing.entries.size()) +
-           ", \"track0Sectors\": " + std::to_string(layout.trackZeroSectors) +
-           ", \"headerBytes\": " + std::to_string(layout.headerBytes);
+    document["volumeLabel"] = jsonText(sir.label());
+    document["volumeNumber"] = sir.volumeNumber;
+    document["creationDate"] = dw::creationDateText(sir);
+    document["remainingSectors"] = sir.freeSectorCount;
+    document["fileCount"] = listing.entries.size();
+    document["tracks"] = sir.maxTrack + 1;
+    document["sectorsPerTrack"] = sir.maxSector;
+    putLink(document, "firstFree", sir.firstFree);
+    putLink(document, "lastFree", sir.lastFree);
+    document["track0Sectors"] = layout.trackZeroSectors;
+    document["headerBytes"] = layout.headerBytes;
 }
 
-// Opens read-only: listing never writes. Reports and returns false on a refused image.
-bool openAndList(CliContext& context, const std::string& path, dw::Listing& listing,
-                 dw::ImageLayout& layout, dw::Status& damage) {
-    std::unique_ptr<dw::DiskImage> image;
-    dw::Status status = dw::DiskImage::openReadOnly(path, image);
-    if (status.ok()) {
-        status = dw::readListing(*image, listing);
-        layout = image->layout();
+// Listing never writes: the image is opened read-only. A damaged directory keeps the entries
+// found before the damage; it is reported after them.
+void runListing(CliContext& context, const std::string& command, const ListOptions& options) {
+    Json document = jsonDocument(command, options.image);
+    JsonScope scope(context, document, options.json);
+    std::unique_ptr<dw::DiskImage> image = openImage(context, options.image, false);
+    dw::Listing listing;
+    dw::Status damage;
+    if (image) {
+        damage = dw::readListing(*image, listing);
+        if (!damage.ok() && damage.code() != dw::ErrorCode::Damaged) {
+            context.error(options.image, damage.text());
+            image.reset();
+        }
     }
-    if (status.ok())
-        return true;
-    if (status.code() == dw::ErrorCode::Damaged) {
-        damage = status;
-        return true;
-    }
-    context.io.message(path + ": " + status.text());
-    context.exitCode = ExitFailure;
-    return false;
-}
-
-void finish(CliContext& context, const std::string& path, const dw::Status& damage) {
-    if (damage.ok())
+    std::ostream& out = context.io.out;
+    if (!image) {
+        if (options.json)
+            printDocument(out, document, false);
         return;
-    context.io.message(path + ": " + damage.text());
-    context.exitCode = ExitFailure;
+    }
+    if (!damage.ok()) {
+        context.error(options.image, damage.text());
+        document["damage"] = damage.text();
+    }
+    if (options.json) {
+        putVolume(document, listing, image->layout());
+        if (command == "list") {
+            document["files"] = Json::array();
+            for (const dw::DirectoryEntry& e : listing.entries)
+                document["files"].push_back(jsonEntry(e));
+        }
+        printDocument(out, document, context.exitCode == ExitSuccess);
+    } else if (command == "info") {
+        out << "Volume Label       " << printable(dw::volumeLabelText(listing.sir)) << '\n'
+            << "Creation Date      " << dw::creationDateText(listing.sir) << '\n'
+            << "Remaining Sectors  " << dw::remainingSectorsText(listing.sir.freeSectorCount)
+            << '\n'
+            << "File Count         " << dw::fileCountText(static_cast<int>(listing.entries.size()))
+            << '\n'
+            << "Track 0 Sectors    " << int{image->layout().trackZeroSectors} << '\n'
+            << "Header Bytes       " << image->layout().headerBytes << '\n';
+    } else if (options.names) {
+        for (const dw::DirectoryEntry& e : listing.entries)
+            out << shownName(e) << '\n';
+    } else {
+        dw::RowTexts titles;
+        for (int i = 0; i < dw::ColumnCount; ++i)
+            titles[i] = dw::FileColumns[i].title;
+        out << rowLine(titles) << '\n';
+        for (const dw::DirectoryEntry& e : listing.entries)
+            out << rowLine(dw::rowTexts(e)) << '\n';
+    }
 }
 
 } // namespace
@@ -87,58 +122,17 @@ void addInfoCommands(CLI::App& app, CliContext& context) {
         app.add_subcommand("info", "Show the volume label and number, creation date, "
                                    "remaining sectors and file count");
     infoCommand->add_option("IMAGE", info->image, "FLEX disk image (.dsk)")->required();
-    infoCommand->add_flag("--json", info->json, "Print JSON for scripts");
-    infoCommand->callback([&context, info] {
-        dw::Listing listing;
-        dw::ImageLayout layout;
-        dw::Status damage;
-        if (!openAndList(context, info->image, listing, layout, damage))
-            return;
-        std::ostream& out = context.io.out;
-        const int files = static_cast<int>(listing.entries.size());
-        if (info->json) {
-            out << "{" << jsonVolume(listing, layout) << "}\n";
-        } else {
-            out << "Volume Label       " << printable(dw::volumeLabelText(listing.sir)) << '\n'
-                << "Creation Date      " << dw::creationDateText(listing.sir) << '\n'
-                << "Remaining Sectors  " << dw::remainingSectorsText(listing.sir.freeSectorCount)
-                << '\n'
-                << "File Count         " << dw::fileCountText(files) << '\n'
-                << "Track 0 Sectors    " << int{layout.trackZeroSectors} << '\n'
-                << "Header Bytes       " << layout.headerBytes << '\n';
-        }
-        finish(context, info->image, damage);
-    });
+    infoCommand->add_flag("--json", info->json, "Print a JSON document (docs/json.md)");
+    infoCommand->callback([&context, info] { runListing(context, "info", *info); });
 
     auto list = std::make_shared<ListOptions>();
     CLI::App* listCommand = app.add_subcommand("list", "List the files of the directory");
     listCommand->add_option("IMAGE", list->image, "FLEX disk image (.dsk)")->required();
-    listCommand->add_flag("--json", list->json, "Print JSON for scripts");
-    listCommand->callback([&context, list] {
-        dw::Listing listing;
-        dw::ImageLayout layout;
-        dw::Status damage;
-        if (!openAndList(context, list->image, listing, layout, damage))
-            return;
-        std::ostream& out = context.io.out;
-        if (list->json) {
-            out << "{" << jsonVolume(listing, layout) << ", \"files\": [";
-            for (std::size_t i = 0; i < listing.entries.size(); ++i)
-                out << (i ? ", " : "") << jsonEntry(listing.entries[i]);
-            out << "]";
-            if (!damage.ok())
-                out << ", \"damage\": " << jsonString(damage.text());
-            out << "}\n";
-        } else {
-            dw::RowTexts titles;
-            for (int i = 0; i < dw::ColumnCount; ++i)
-                titles[i] = dw::FileColumns[i].title;
-            out << rowLine(titles) << '\n';
-            for (const dw::DirectoryEntry& e : listing.entries)
-                out << rowLine(dw::rowTexts(e)) << '\n';
-        }
-        finish(context, list->image, damage);
-    });
+    CLI::Option* json =
+        listCommand->add_flag("--json", list->json, "Print a JSON document (docs/json.md)");
+    listCommand->add_flag("--names", list->names, "Print only the names, one NAME.EXT a line")
+        ->excludes(json);
+    listCommand->callback([&context, list] { runListing(context, "list", *list); });
 }
 
 } // namespace dwcli

@@ -24,7 +24,20 @@ public:
     }
 
 private:
-    void find(std::string text) { report_.findings.push_back(std::move(text)); }
+    void find(FindingKind kind, std::vector<SectorLink> sectors, std::string text) {
+        report_.findings.push_back(std::move(text));
+        report_.details.push_back({kind, std::move(sectors)});
+    }
+
+    // The sector where a walk stopped and the link that stopped it.
+    static std::vector<SectorLink> stopSectors(const ChainWalk& walk) {
+        std::vector<SectorLink> sectors;
+        if (!walk.sectors.empty())
+            sectors.push_back(walk.sectors.back());
+        if (walk.end == ChainWalk::End::Loop || walk.end == ChainWalk::End::OutsideImage)
+            sectors.push_back(walk.badLink);
+        return sectors;
+    }
 
     std::size_t limit() const { return image_.fileSize() / SectorSize + 1; }
 
@@ -41,18 +54,21 @@ private:
             geometry += " (track 0: " + std::to_string(layout.trackZeroSectors) + ")";
         if (layout.headerBytes != 0)
             geometry += " after a header of " + std::to_string(layout.headerBytes) + " bytes";
-        find("The file is " + std::to_string(image_.fileSize()) + " bytes long; " + geometry +
-             " need " + std::to_string(expected));
+        find(FindingKind::FileLength, {},
+             "The file is " + std::to_string(image_.fileSize()) + " bytes long; " + geometry +
+                 " need " + std::to_string(expected));
     }
 
     // Marks a sector as belonging to `who`; reports a sector claimed twice or outside the geometry.
     void claim(SectorLink link, const std::string& who) {
         if (link.track > sir_.maxTrack)
-            find(who + ": sector " + linkText(link) + " lies outside the geometry (last track " +
-                 std::to_string(sir_.maxTrack) + ")");
+            find(FindingKind::OutsideGeometry, {link},
+                 who + ": sector " + linkText(link) + " lies outside the geometry (last track " +
+                     std::to_string(sir_.maxTrack) + ")");
         std::size_t& owner = owner_[linkIndex(link)];
         if (owner != NoOwner) {
-            find("Sector " + linkText(link) + " belongs to both " + owners_[owner] + " and " + who);
+            find(FindingKind::SharedSector, {link},
+                 "Sector " + linkText(link) + " belongs to both " + owners_[owner] + " and " + who);
             return;
         }
         if (owners_.empty() || owners_.back() != who)
@@ -64,8 +80,9 @@ private:
     void reportTrackZero(const ChainWalk& walk, const std::string& who) {
         for (SectorLink link : walk.sectors)
             if (link.track == 0) {
-                find(who + ": sector " + linkText(link) +
-                     " lies on track 0, among the system and directory sectors");
+                find(FindingKind::TrackZero, {link},
+                     who + ": sector " + linkText(link) +
+                         " lies on track 0, among the system and directory sectors");
                 return;
             }
     }
@@ -83,7 +100,7 @@ private:
             return SlotAction::Continue;
         });
         if (!walk.ok())
-            find(walk.text());
+            find(FindingKind::DirectoryDamaged, {}, walk.text());
         return files;
     }
 
@@ -96,24 +113,30 @@ private:
             claim(link, who);
         reportTrackZero(walk, who);
         if (walk.end != ChainWalk::End::Null) {
-            find(who + ": " + chainProblemText(walk));
+            find(FindingKind::ChainDamaged, stopSectors(walk), who + ": " + chainProblemText(walk));
             return;
         }
         if (walk.sectors.size() != e.sectorCount)
-            find(who + ": the chain holds " + std::to_string(walk.sectors.size()) +
-                 " sectors, the directory says " + std::to_string(e.sectorCount));
+            find(FindingKind::ChainLength, {},
+                 who + ": the chain holds " + std::to_string(walk.sectors.size()) +
+                     " sectors, the directory says " + std::to_string(e.sectorCount));
         if (walk.sectors.empty() || walk.sectors.back() != e.endLink)
-            find(who + ": the chain ends at " +
-                 (walk.sectors.empty() ? std::string("its start") : linkText(walk.sectors.back())) +
-                 ", the directory says " + linkText(e.endLink));
+            find(FindingKind::ChainEnd,
+                 walk.sectors.empty() ? std::vector<SectorLink>{e.endLink}
+                                      : std::vector<SectorLink>{walk.sectors.back(), e.endLink},
+                 who + ": the chain ends at " +
+                     (walk.sectors.empty() ? std::string("its start")
+                                           : linkText(walk.sectors.back())) +
+                     ", the directory says " + linkText(e.endLink));
     }
 
     void checkFreeChain() {
         const std::string who = "the free chain";
         if (sir_.firstFree.isNull()) {
             if (sir_.freeSectorCount != 0)
-                find("The free chain is empty but the SIR counts " +
-                     std::to_string(sir_.freeSectorCount) + " free sectors");
+                find(FindingKind::FreeCount, {},
+                     "The free chain is empty but the SIR counts " +
+                         std::to_string(sir_.freeSectorCount) + " free sectors");
             return;
         }
         const ChainWalk walk = walkChain(image_, sir_.firstFree, limit());
@@ -121,33 +144,37 @@ private:
             claim(link, who);
         reportTrackZero(walk, who);
         if (walk.end != ChainWalk::End::Null) {
-            find("The free chain is damaged: " + chainProblemText(walk));
+            find(FindingKind::FreeChainDamaged, stopSectors(walk),
+                 "The free chain is damaged: " + chainProblemText(walk));
             return;
         }
         if (walk.sectors.size() != sir_.freeSectorCount)
-            find("The free chain holds " + std::to_string(walk.sectors.size()) +
-                 " sectors, the SIR counts " + std::to_string(sir_.freeSectorCount));
+            find(FindingKind::FreeCount, {},
+                 "The free chain holds " + std::to_string(walk.sectors.size()) +
+                     " sectors, the SIR counts " + std::to_string(sir_.freeSectorCount));
         if (walk.sectors.back() != sir_.lastFree)
-            find("The free chain ends at " + linkText(walk.sectors.back()) + ", the SIR says " +
-                 linkText(sir_.lastFree));
+            find(FindingKind::FreeEnd, {walk.sectors.back(), sir_.lastFree},
+                 "The free chain ends at " + linkText(walk.sectors.back()) + ", the SIR says " +
+                     linkText(sir_.lastFree));
     }
 
     // Data sectors (tracks 1 and up) that belong to no chain, reported as ranges.
     void checkLostSectors() {
         std::vector<std::pair<SectorLink, SectorLink>> ranges;
-        std::size_t lost = 0;
+        std::vector<SectorLink> lostSectors;
         for (int t = 1; t <= sir_.maxTrack; ++t) {
             for (int s = 1; s <= sir_.maxSector; ++s) {
                 SectorLink link{static_cast<std::uint8_t>(t), static_cast<std::uint8_t>(s)};
                 if (!image_.contains(link) || owner_[linkIndex(link)] != NoOwner)
                     continue;
-                ++lost;
+                lostSectors.push_back(link);
                 if (!ranges.empty() && isNext(ranges.back().second, link))
                     ranges.back().second = link;
                 else
                     ranges.push_back({link, link});
             }
         }
+        const std::size_t lost = lostSectors.size();
         if (lost == 0)
             return;
         std::string text =
@@ -160,7 +187,7 @@ private:
         }
         if (shown < ranges.size())
             text += " ...";
-        find(text);
+        find(FindingKind::LostSectors, std::move(lostSectors), text);
     }
 
     bool isNext(SectorLink a, SectorLink b) const {
@@ -187,6 +214,7 @@ CheckReport checkImage(DiskImage& image) {
     Status status = image.readSir(sir);
     if (!status.ok()) {
         report.findings.push_back(status.text());
+        report.details.push_back({FindingKind::Unreadable, {}});
         return report;
     }
     Checker(image, sir, report).run();

@@ -3,6 +3,7 @@
 #include "engine/Chain.h"
 #include "engine/Delete.h"
 #include "engine/Directory.h"
+#include "engine/SpaceCompression.h"
 
 #include <algorithm>
 #include <array>
@@ -367,8 +368,14 @@ ImportResult ImportSession::Impl::run(const std::string& hostPath,
     const bool freesSectors = replacing && !old.entry.startLink.isNull();
     if (!freesSectors && hasZeroByte(sir.firstFree))
         return fail({ErrorCode::InvalidLink, firstFreeLinkMessage(sir.firstFree)});
-    if (textMode(source))
-        textCopy(source, options_.stripLineFeeds);
+    result_.text = textMode(source);
+    const bool compress = result_.text && options_.applySpaceCompression;
+    if (compress && source.truncated) // what was not read could fit once compressed
+        return fail({ErrorCode::DiskFull, hostPath_ + " is too large" + notImported()});
+    if (compress) // the line-feed rule goes first here, before counts of 10 or 13 exist
+        source.bytes = compressedText(source.bytes, options_.stripLineFeeds);
+    if (result_.text)
+        textCopy(source, options_.stripLineFeeds && !compress);
     else
         binaryCopy(source);
     const std::size_t wanted = source.sectors + (source.truncated ? 1 : 0);
@@ -522,55 +529,6 @@ std::string endLinkMessage(SectorLink link) {
     if (link.track == 0)
         return "The File End Track contains an invlaid link [0x" + hex2(link.track) + "]";
     return "The File End Sector contains an invlaid link [0x" + hex2(link.sector) + "]";
-}
-
-FlexName splitHostName(const std::string& hostPath) {
-#ifdef _WIN32
-    const std::size_t slash = hostPath.find_last_of("/\\");
-#else
-    const std::size_t slash = hostPath.find_last_of('/');
-#endif
-    const std::string file = slash == std::string::npos ? hostPath : hostPath.substr(slash + 1);
-    const std::size_t dot = file.find_last_of('.');
-    if (dot == std::string::npos)
-        return {file, ""};
-    return {file.substr(0, dot), file.substr(dot + 1)};
-}
-
-FlexName splitAnswer(const std::string& text) {
-    const std::size_t begin = text.find_first_not_of('.');
-    if (begin == std::string::npos)
-        return {};
-    const std::size_t dot = text.find('.', begin);
-    if (dot == std::string::npos)
-        return {text.substr(begin), ""};
-    return {text.substr(begin, dot - begin), text.substr(dot + 1)};
-}
-
-bool acceptable(const FlexName& name) {
-    auto printable = [](const std::string& text) {
-        for (char c : text) {
-            const auto byte = static_cast<unsigned char>(c);
-            if (byte < 0x20 || byte > 0x7E)
-                return false;
-        }
-        return true;
-    };
-    return !name.name.empty() && name.name.size() <= 8 && !name.ext.empty() &&
-           name.ext.size() <= 3 && printable(name.name) && printable(name.ext);
-}
-
-std::string namePreset(const FlexName& name) {
-    return name.name.substr(0, 8) + "." + name.ext.substr(0, 3);
-}
-
-std::string upperCased(const std::string& text) {
-    std::string result = text;
-    for (char& c : result) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return result;
 }
 
 ImportSession::ImportSession(DiskImage& image, const ImportOptions& options,

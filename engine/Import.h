@@ -5,6 +5,7 @@
 // chain end, the SIR and the directory entry.
 
 #include "engine/DiskImage.h"
+#include "engine/FlexName.h"
 
 #include <cstdint>
 #include <memory>
@@ -39,6 +40,9 @@ struct ImportOptions {
     bool compressSpaces = true;
     bool compactBinary = false;
     ImportMode mode = ImportMode::Auto;
+    // Text mode stores runs of 3 or more spaces as FLEX space compression (see
+    // SpaceCompression.h). Not the window's "Compress Spaces", which never compresses.
+    bool applySpaceCompression = false;
 };
 
 struct ImportResult {
@@ -46,6 +50,7 @@ struct ImportResult {
     bool committed = false;
     std::string flexName; // "NAME.EXT"
     std::uint16_t sectorsUsed = 0;
+    bool text = false; // copied in text mode
 };
 
 // One host file into the open image; reads the SIR afresh. `flexNameOverride` (optional
@@ -86,23 +91,5 @@ extern const char* const DiskFullQuestion;
 std::string binaryQuestion(const std::string& pcName);
 std::string firstFreeLinkMessage(SectorLink firstFree); // the "next user track/sector" texts
 std::string endLinkMessage(SectorLink endLink);         // the "File End Track/Sector" texts
-
-// The name rules, open for the tests and the front ends.
-struct FlexName {
-    std::string name; // 1 to 8 bytes
-    std::string ext;  // 1 to 3 bytes
-};
-// A host path's final component split at its last dot; the extension is empty without one.
-FlexName splitHostName(const std::string& hostPath);
-// The text of the name question split as FLEX names are: leading dots ignored, the name up to
-// the next dot, the extension everything after that dot.
-FlexName splitAnswer(const std::string& text);
-// 1 to 8 and 1 to 3 bytes, each printable ASCII (a control byte or one with bit 7 set would
-// make the entry read as the directory's end or as deleted).
-bool acceptable(const FlexName& name);
-// "%.8s.%.3s", the preset of the name question.
-std::string namePreset(const FlexName& name);
-// a-z become A-Z; other bytes stay.
-std::string upperCased(const std::string& text);
 
 } // namespace dw

@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, when any is missing.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev
-          libgmock-dev libcli11-dev clang libclang-rt-14-dev xvfb xauth strace)
+          libgmock-dev libcli11-dev nlohmann-json3-dev groff-base clang libclang-rt-14-dev xvfb xauth
+          dbus strace)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

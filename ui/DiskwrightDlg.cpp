@@ -1,15 +1,27 @@
 #include "ui/DiskwrightDlg.h"
 
+#include "app/DiskwrightDlgAutoProxy.h"
+#include "engine/Delete.h"
 #include "engine/Directory.h"
+#include "engine/Extract.h"
+#include "engine/HostNames.h"
+#include "engine/Import.h"
 #include "engine/Texts.h"
 #include "ui/AboutDlg.h"
 #include "ui/ControlIds.h"
 #include "ui/DialogUnits.h"
+#include "ui/EditorPathDlg.h"
+#include "ui/ExternalEditor.h"
+#include "ui/FormatDlg.h"
+#include "ui/ImportPrompts.h"
 #include "ui/ListCtrlEx.h"
+#include "ui/OptionsDlg.h"
 #include "ui/Prompts.h"
 #include "ui/Resources.h"
+#include "ui/WaitCursor.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QIcon>
@@ -36,6 +48,14 @@ QString damageText(const dw::Status& status) {
 bool refused(const dw::Status& status) {
     return !status.ok() && status.code() != dw::ErrorCode::Damaged;
 }
+
+// A failed copy to the host names the file it could not write.
+QString copyFailureText(const dw::Status& status, const std::filesystem::path& destination) {
+    if (status.code() != dw::ErrorCode::WriteFailed)
+        return text(status.text());
+    return QStringLiteral("Unable to write the target file ") +
+           QFile::decodeName(destination.c_str()) + QStringLiteral("; it was left as it was");
+}
 } // namespace
 
 CDiskwrightDlg::CDiskwrightDlg(CDiskwrightApp& app, Prompts& prompts, SettingsStore& settings,
@@ -43,10 +63,7 @@ CDiskwrightDlg::CDiskwrightDlg(CDiskwrightApp& app, Prompts& prompts, SettingsSt
     : QDialog(parent), m_app(app), m_prompts(prompts), m_settings(settings),
       m_openImage(std::move(opener)) {
     initDiskwrightResources();
-    QIcon icon;
-    icon.addFile(QStringLiteral(":/res/icon128_16.png"), QSize(16, 16));
-    icon.addFile(QStringLiteral(":/res/icon128_32.png"), QSize(32, 32));
-    setWindowIcon(icon);
+    setWindowIcon(applicationIcon());
     setWindowTitle(QStringLiteral("Diskwright Version 2.0.0"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -106,6 +123,7 @@ void CDiskwrightDlg::CreateControls() {
     m_lstFiles = new CListCtrlEx(this);
     m_lstFiles->setGeometry(units.rect(7, 51, 273, 165));
     m_lstFiles->setProperty(ControlIdProperty, IDC_FILE_LIST);
+    m_lstFiles->SetShowSelectionAlways(true);
 
     connect(m_btnOpenDisk, &QPushButton::clicked, this, &CDiskwrightDlg::OnOpenDisk);
     connect(m_btnDelete, &QPushButton::clicked, this, &CDiskwrightDlg::OnDelete);
@@ -164,6 +182,7 @@ bool CDiskwrightDlg::OnInitDialog() {
     }
     ResetFileList();
     ReadDirectory();
+    m_lstFiles->EnableFullRowSelect(true);
     return true;
 }
 
@@ -310,20 +329,209 @@ bool CDiskwrightDlg::IsItemSelected(int index) const {
     return index >= 0 && index < m_lstFiles->GetItemCount() && m_lstFiles->IsRowSelected(index);
 }
 
-// The commands behind these buttons come with their own features.
-void CDiskwrightDlg::OnDelete() {}
-void CDiskwrightDlg::OnExport() {}
-void CDiskwrightDlg::OnImport() {}
-void CDiskwrightDlg::OnEditor() {}
-void CDiskwrightDlg::OnCreateDisk() {}
-void CDiskwrightDlg::OnOptions() {}
-void CDiskwrightDlg::OnDblclkFileList() {}
+void CDiskwrightDlg::OnCreateDisk() {
+    // The new image is neither opened nor listed: the open image stays as it is.
+    CFormatDlg format(m_prompts, m_settings, this);
+    m_prompts.runDialog(format);
+}
+
+std::vector<int> CDiskwrightDlg::SelectedRows() const {
+    std::vector<int> rows;
+    for (int row = 0; row < m_lstFiles->GetItemCount(); ++row)
+        if (IsItemSelected(row))
+            rows.push_back(row);
+    return rows;
+}
+
+dw::EntryFields CDiskwrightDlg::RowFields(int row) const {
+    dw::RowTexts cells;
+    for (int column = 0; column < dw::ColumnCount; ++column)
+        cells[static_cast<std::size_t>(column)] =
+            m_lstFiles->GetItemText(row, column).toLatin1().toStdString();
+    return dw::parseRowFields(cells);
+}
+
+bool CDiskwrightDlg::RefusedReadOnly() {
+    if (!m_bReadOnly)
+        return false;
+    m_prompts.message(this,
+                      QStringLiteral("The image is open for reading only; nothing was changed."));
+    return true;
+}
+
+void CDiskwrightDlg::StoreFolder(const StringSetting& setting, const QString& path,
+                                 const QString& what) {
+    if (!m_settings.set(setting, folderOf(path)))
+        m_prompts.message(this, QStringLiteral("Unable to save the settings in ") +
+                                    m_settings.location() + QStringLiteral("; the folder of ") +
+                                    what + QStringLiteral(" was not stored."));
+}
+
+void CDiskwrightDlg::OnDelete() {
+    if (!m_pImage || RefusedReadOnly())
+        return;
+    if (!m_prompts.askYesNo(this, QStringLiteral("Are you sure?")))
+        return;
+    // The rows stay as listed until the end: each file is found again by its name.
+    for (int row : SelectedRows()) {
+        const dw::EntryFields file = RowFields(row);
+        const dw::Status status = dw::deleteFile(*m_pImage, file.name, file.ext);
+        // A file no longer on the disk (changed by another program) is passed over.
+        if (!status.ok() && status.code() != dw::ErrorCode::NotFound)
+            m_prompts.message(this, text(status.text()));
+    }
+    ReadDirectory();
+}
+
+void CDiskwrightDlg::OnExport() {
+    if (!m_pImage)
+        return;
+    const std::vector<int> rows = SelectedRows();
+    if (rows.empty())
+        return;
+    QString folder = m_settings.get(Settings::DefaultExportDir);
+
+    if (rows.size() == 1) {
+        const dw::EntryFields file = RowFields(rows.front());
+        const QString path = m_prompts.saveFileName(
+            this, folder, QFile::decodeName(dw::hostFileName(file.name, file.ext).c_str()),
+            QStringLiteral("All files (*)"), QString());
+        if (path.isEmpty())
+            return;
+        StoreFolder(Settings::DefaultExportDir, path, QStringLiteral("the exported file"));
+        ExportFile(file, nativePath(path));
+        return;
+    }
+
+    if (folder.isEmpty())
+        folder = QDir::currentPath();
+    const QString question =
+        QStringLiteral("Multiple selection will put the files in the \ndefault export directory "
+                       "with the same names \nas the files on the FLEX diskette.\n\nThe "
+                       "default export directory is:\n\n      %1\n\nDo you wish to proceed?\n")
+            .arg(folder);
+    if (!m_prompts.askYesNo(this, question))
+        return;
+    const std::filesystem::path into(nativePath(folder));
+    for (int row : rows) {
+        const dw::EntryFields file = RowFields(row);
+        ExportFile(file, into / dw::hostFileName(file.name, file.ext));
+    }
+}
+
+void CDiskwrightDlg::ExportFile(const dw::EntryFields& file,
+                                const std::filesystem::path& destination) {
+    dw::ExtractOptions options;
+    options.addLineFeeds = m_app.m_bAddLineFeeds;
+    options.expandTabs = m_app.m_bExpandTabs;
+    dw::ExtractResult result;
+    {
+        const WaitCursor wait;
+        // Save As has already asked before replacing; several files replace without asking.
+        result = dw::exportFile(*m_pImage, file, destination, true, options);
+    }
+    if (!result.status.ok())
+        m_prompts.message(this, copyFailureText(result.status, destination));
+    else if (result.chainEndedEarly)
+        m_prompts.message(this, QString::fromLatin1(dw::UnexpectedEndOfChainText));
+}
+
+void CDiskwrightDlg::OnImport() {
+    if (!m_pImage || RefusedReadOnly())
+        return;
+    dw::ImportOptions options;
+    options.stripLineFeeds = m_app.m_bStripLineFeeds;
+    options.compressSpaces = m_app.m_bCompressSpaces;
+    options.compactBinary = m_app.m_bCompactBinary;
+    ImportPrompts questions(m_prompts, this);
+    // Once per run of the program, also when declined.
+    static bool warned = false;
+    if (!dw::confirmCompactionWarning(options, warned, questions))
+        return;
+
+    const QStringList files = m_prompts.openFileNames(
+        this, m_settings.get(Settings::DefaultImportDir), QStringLiteral("All files (*)"));
+    if (!files.isEmpty())
+        StoreFolder(Settings::DefaultImportDir, files.front(),
+                    QStringLiteral("the imported files"));
+    for (const QString& file : files)
+        dw::importFile(*m_pImage, nativePath(file), options, questions);
+    ReadDirectory();
+}
+
+void CDiskwrightDlg::OnDblclkFileList() {
+    if (!m_pImage)
+        return;
+    const std::vector<int> rows = SelectedRows();
+    if (rows.size() != 1)
+        return;
+    const dw::EntryFields file = RowFields(rows.front());
+    std::filesystem::path path;
+    dw::ExtractResult result;
+    {
+        const WaitCursor wait;
+        result = dw::viewCopy(*m_pImage, file, nativePath(m_settings.get(Settings::TempDir)),
+                              m_app.m_bAddLineFeeds, m_app.m_bExpandTabs, path);
+    }
+    if (!result.status.ok()) {
+        m_prompts.message(this, copyFailureText(result.status, path));
+        return;
+    }
+    if (result.chainEndedEarly)
+        m_prompts.message(this, QString::fromLatin1(dw::UnexpectedEndOfChainText));
+    if (result.mode == dw::TransferMode::Binary)
+        return;
+    if (m_app.m_strEditorPath.isEmpty()) {
+        m_prompts.message(this, QStringLiteral("No Editor defined"));
+        return;
+    }
+    QString error;
+    if (!startEditor(m_app.m_strEditorPath, QFile::decodeName(path.c_str()), error))
+        m_prompts.message(this, error, Prompts::Icon::Information);
+}
+
+// The new path holds until the program ends; only the start-up stores the editor path.
+void CDiskwrightDlg::OnEditor() {
+    CEditorPathDlg dlg(m_prompts, this);
+    dlg.m_strPath = m_app.m_strEditorPath;
+    if (m_prompts.runDialog(dlg) == QDialog::Accepted)
+        m_app.m_strEditorPath = dlg.m_strPath;
+}
+
+void CDiskwrightDlg::OnOptions() {
+    COptionsDlg dlg(m_settings, this);
+    if (m_prompts.runDialog(dlg) != QDialog::Accepted)
+        return;
+    m_app.m_bCompactBinary = dlg.m_bCompactBinary;
+    m_app.m_bAddLineFeeds = dlg.m_bAddLineFeeds;
+    m_app.m_bStripLineFeeds = dlg.m_bStripLineFeeds;
+    m_app.m_bCompressSpaces = dlg.m_bCompressSpaces;
+    m_app.m_bExpandTabs = dlg.m_bExpandTabs;
+    bool saved = m_settings.set(Settings::AddLineFeeds, dlg.m_bAddLineFeeds ? 1 : 0);
+    saved = m_settings.set(Settings::ExpandTabs, dlg.m_bExpandTabs ? 1 : 0) && saved;
+    saved = m_settings.set(Settings::CompactBinary, dlg.m_bCompactBinary ? 1 : 0) && saved;
+    saved = m_settings.set(Settings::StripLineFeeds, dlg.m_bStripLineFeeds ? 1 : 0) && saved;
+    saved = m_settings.set(Settings::CompressSpaces, dlg.m_bCompressSpaces ? 1 : 0) && saved;
+    if (!saved)
+        m_prompts.message(this, QStringLiteral("Unable to save the settings in ") +
+                                    m_settings.location() +
+                                    QStringLiteral("; the options hold until Diskwright ends."));
+}
 
 void CDiskwrightDlg::OnAbout() {
     CAboutDlg about(this);
     m_prompts.runDialog(about);
 }
 
+bool CDiskwrightDlg::CanExit() {
+    if (m_pAutoProxy && m_pAutoProxy->IsHeld()) {
+        hide();
+        return false;
+    }
+    return true;
+}
+
 void CDiskwrightDlg::OnCancel() {
-    reject();
+    if (CanExit())
+        QDialog::reject();
 }

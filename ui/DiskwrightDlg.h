@@ -6,12 +6,16 @@
 #include "app/DiskwrightApp.h"
 #include "app/SettingsStore.h"
 #include "engine/DiskImage.h"
+#include "engine/RowFields.h"
 
 #include <QDialog>
 #include <QPixmap>
 
+#include <filesystem>
 #include <memory>
+#include <vector>
 
+class CDiskwrightDlgAutoProxy;
 class CListCtrlEx;
 class Prompts;
 class QAction;
@@ -33,6 +37,11 @@ public:
     // title that names it.
     void SetImage(std::unique_ptr<dw::DiskImage> image, bool readOnly);
     void SetTitle(const QString& title) { m_strTitle = title; }
+    // The automation object of an automation start: while a client holds it, closing hides.
+    void SetAutoProxy(CDiskwrightDlgAutoProxy* proxy) { m_pAutoProxy = proxy; }
+
+    // False while an automation client holds the program: the window is then hidden instead.
+    bool CanExit();
 
     // Runs once, when the window is first shown (tests may call it directly).
     bool OnInitDialog();
@@ -61,6 +70,9 @@ public slots:
     void OnAbout();
     void OnCancel();
 
+    // Escape and the close box end here, as the Close button does.
+    void reject() override { OnCancel(); }
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -70,6 +82,14 @@ private:
     void EnableImageButtons();
     int ShowListing(const dw::Listing& listing);
     QString KeptText() const;
+
+    // The commands take their files from the selected rows' texts.
+    std::vector<int> SelectedRows() const;
+    dw::EntryFields RowFields(int row) const;
+    // A command that would change a read-only image says so and changes nothing.
+    bool RefusedReadOnly();
+    void StoreFolder(const StringSetting& setting, const QString& path, const QString& what);
+    void ExportFile(const dw::EntryFields& file, const std::filesystem::path& destination);
 
     CDiskwrightApp& m_app;
     Prompts& m_prompts;
@@ -102,4 +122,5 @@ private:
     QPushButton* m_btnOpenDisk = nullptr;
     QPushButton* m_btnClose = nullptr;
     QAction* m_actAbout = nullptr;
+    CDiskwrightDlgAutoProxy* m_pAutoProxy = nullptr;
 };

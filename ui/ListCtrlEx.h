@@ -1,15 +1,24 @@
 #pragma once
 
 // The file list: a report view of rows and columns. It never sorts, and a click on a heading
-// changes nothing.
+// changes nothing. With full-row select on it paints its rows itself: a selected row is
+// highlighted up to the right edge of the list, every cell shows one line cut with "...", and
+// resting the mouse on a cut cell shows its whole text in a title tip. Alt+click on a row opens
+// an editor over its name whose result is thrown away.
 
+#include <QColor>
+#include <QList>
 #include <QStringList>
 #include <QTreeWidget>
+
+class CTitleTip;
+class QFontMetrics;
 
 class CListCtrlEx : public QTreeWidget {
     Q_OBJECT
 public:
     explicit CListCtrlEx(QWidget* parent = nullptr);
+    ~CListCtrlEx() override;
 
     int GetItemCount() const { return topLevelItemCount(); }
     QString GetItemText(int row, int column) const;
@@ -18,6 +27,70 @@ public:
 
     // Removes every row and column.
     void DeleteAll();
-    void InsertColumn(int index, const QString& title, int width);
+    // Cells of the column are aligned as its heading.
+    void InsertColumn(int index, const QString& title, int width,
+                      Qt::Alignment alignment = Qt::AlignLeft);
     void InsertRow(int index, const QStringList& texts);
+
+    // Selected rows stay highlighted while the list does not have the focus.
+    void SetShowSelectionAlways(bool on) { m_bShowSelAlways = on; }
+    bool IsShowSelectionAlways() const { return m_bShowSelAlways; }
+
+    // Returns whether the mode changed.
+    bool EnableFullRowSelect(bool on);
+    bool IsFullRowSelect() const { return m_bFullRowSelect; }
+
+    // Cells are addressed by row and display order; points and rectangles are in the
+    // coordinates of the viewport.
+    bool CellFromPoint(const QPoint& point, int& row, int& column) const;
+    QRect CellRect(int row, int column) const;
+    int ColumnWidthAtOrder(int order) const;
+    QString CellText(int row, int order) const;
+    void ShowCellTip(const QPoint& point);
+    void HideCellTip();
+    void InvalidateSelectedRows();
+
+    // What a row painted in full-row mode shows: the rectangle its highlight covers, and for
+    // each column the box its text is drawn in and the text as drawn.
+    struct CellPaint {
+        QRect rect;
+        QString text;
+        Qt::Alignment alignment;
+    };
+    QRect HighlightRect(int row) const;
+    QList<CellPaint> RowCells(int row) const;
+
+    CTitleTip& TitleTip() const { return *m_tip; }
+
+    // `text` as it fits in `width` pixels: whole, or cut at the end with "..." (only "..."
+    // when not even one character fits with it).
+    static QString ElideText(const QFontMetrics& metrics, const QString& text, int width);
+
+protected:
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) const override;
+    QRegion visualRegionForSelection(const QItemSelection& selection) const override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    QRect RowBounds(int row) const;
+    void StoreColours();
+
+    bool m_bFullRowSelect = false;
+    const bool m_bHighlightToEdge = true;
+    bool m_bShowSelAlways = false;
+    // Between an Alt+click and its release the mouse belongs to the name editor, not the list.
+    bool m_bAltClickHeld = false;
+    QColor m_crText;
+    QColor m_crTextBk;
+    QColor m_crBk;
+    CTitleTip* m_tip; // a child: destroyed with the list
 };

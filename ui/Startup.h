@@ -1,19 +1,41 @@
 #pragma once
 
-// Start-up of the window: the settings loaded into the application object, the image named on
-// the command line handed to a new main window.
+// Start-up of the program: the automation switches, the image named on the command line, the
+// settings (asking once for an editor), the main window run modally, and the end.
 
 #include "app/DiskwrightApp.h"
 
+#include <QDBusConnection>
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 class CDiskwrightDlg;
 class Prompts;
 class SettingsStore;
 
-// `arguments` are the command-line arguments after the program's name.
+// What the start-up touches outside the process.
+struct StartupEnvironment {
+    ImageOpener opener = defaultImageOpener();
+    // A start by the user writes the session-bus activation file here (none when empty),
+    // naming `executable`.
+    QString activationFolder;
+    QString executable;
+    // The bus an automation start serves on; the session bus when none is given.
+    std::optional<QDBusConnection> bus;
+
+    // The running program's own: the user's activation folder and this executable.
+    static StartupEnvironment forThisProgram();
+};
+
+// The whole start-up and the main window's lifetime; `arguments` are the command-line
+// arguments after the program's name. Returns the process's exit status.
+int InitInstance(CDiskwrightApp& app, Prompts& prompts, SettingsStore& settings,
+                 const QStringList& arguments, const StartupEnvironment& environment);
+
+// The main window for `arguments` with the settings loaded, not yet shown (no prompt, nothing
+// written).
 std::unique_ptr<CDiskwrightDlg> makeMainWindow(CDiskwrightApp& app, Prompts& prompts,
                                                SettingsStore& settings,
                                                const QStringList& arguments,

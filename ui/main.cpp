@@ -1,6 +1,5 @@
 #include "app/DiskwrightApp.h"
 #include "app/SettingsStore.h"
-#include "ui/DiskwrightDlg.h"
 #include "ui/QtPrompts.h"
 #include "ui/Startup.h"
 
@@ -11,8 +10,6 @@ int main(int argc, char* argv[]) {
     CDiskwrightApp app;
     QtPrompts prompts;
     SettingsStore settings;
-    std::unique_ptr<CDiskwrightDlg> window =
-        makeMainWindow(app, prompts, settings, QApplication::arguments().mid(1));
-    window->exec();
-    return 0;
+    return InitInstance(app, prompts, settings, QApplication::arguments().mid(1),
+                        StartupEnvironment::forThisProgram());
 }

@@ -24,8 +24,8 @@ TEST(CliCreate, DefaultsAreTheDialogsFirstChoices) {
     const std::string path = freshPath("cli-default.dsk");
     CliRun run = cli({"create", path, "--label", "work disk 2025"});
     ASSERT_EQ(run.code, 0) << run.err;
-    EXPECT_NE(run.out.find("80 tracks, 36 sectors per track, 2844 free sectors"), std::string::npos)
-        << run.out;
+    EXPECT_NE(run.err.find("80 tracks, 36 sectors per track, 2844 free sectors"), std::string::npos)
+        << run.err;
     const std::vector<std::uint8_t> image = readFileBytes(path);
     ASSERT_EQ(image.size(), 737280u);
     EXPECT_TRUE(std::equal(image.begin(), image.begin() + 256, dw::Boot6809Sector.begin()));
@@ -71,7 +71,8 @@ TEST(CliCreate, ExistingFileNeedsForce) {
     writeFileBytes(path, {1, 2, 3});
     CliRun refused = cli({"create", path});
     EXPECT_EQ(refused.code, 1);
-    EXPECT_EQ(refused.err, path + " already exists; it was left unchanged.\n");
+    EXPECT_EQ(refused.err, "diskwright-cli: " + path +
+                               ": already exists; it was left unchanged (use --force)\n");
     EXPECT_EQ(readFileBytes(path), (std::vector<std::uint8_t>{1, 2, 3}));
     EXPECT_EQ(cli({"create", path, "--force"}).code, 0);
     EXPECT_EQ(readFileBytes(path).size(), 737280u);
@@ -81,14 +82,16 @@ TEST(CliCreate, LimitsAndUsageErrors) {
     const std::string path = freshPath("cli-limits.dsk");
     CliRun tracks = cli({"create", path, "--tracks", "257", "--sectors", "300"});
     EXPECT_EQ(tracks.code, 1);
-    EXPECT_EQ(tracks.err, "Maximum Tracks Per Diskette is 256\n");
+    EXPECT_EQ(tracks.err, "diskwright-cli: " + path + ": Maximum Tracks Per Diskette is 256\n");
     CliRun negative = cli({"create", path, "--tracks", "-1"});
-    EXPECT_EQ(negative.err, "Maximum Tracks Per Diskette is 256\n");
+    EXPECT_EQ(negative.err, "diskwright-cli: " + path + ": Maximum Tracks Per Diskette is 256\n");
     CliRun sectors = cli({"create", path, "--sectors", "128"});
     EXPECT_EQ(sectors.code, 1);
-    EXPECT_EQ(sectors.err, "Maximum Sectors for Double Sided Diskette is 127\n");
+    EXPECT_EQ(sectors.err,
+              "diskwright-cli: " + path + ": Maximum Sectors for Double Sided Diskette is 127\n");
     CliRun os9 = cli({"create", path, "--format", "os9", "--sides", "1", "--sectors", "257"});
-    EXPECT_EQ(os9.err, "Maximum Sectors for Single Sided Diskette is 256\n");
+    EXPECT_EQ(os9.err,
+              "diskwright-cli: " + path + ": Maximum Sectors for Single Sided Diskette is 256\n");
     CliRun tiny = cli({"create", path, "--tracks", "1"});
     EXPECT_EQ(tiny.code, 1);
     EXPECT_NE(tiny.err.find("at least 2 tracks"), std::string::npos);
@@ -114,13 +117,13 @@ TEST(CliCreate, ShorterTrackZeroWorksEverywhere) {
     const std::string path = freshPath("cli-track0.dsk");
     CliRun run = cli({"create", path, "--tracks", "40", "--track0-sectors", "10"});
     ASSERT_EQ(run.code, 0) << run.err;
-    EXPECT_NE(run.out.find("36 sectors per track (track 0: 10), 1404 free sectors"),
+    EXPECT_NE(run.err.find("36 sectors per track (track 0: 10), 1404 free sectors"),
               std::string::npos)
-        << run.out;
+        << run.err;
     EXPECT_EQ(readFileBytes(path).size(), (10u + 39 * 36) * 256);
 
     CliRun info = cli({"info", path, "--json"});
-    EXPECT_NE(info.out.find("\"track0Sectors\": 10, \"headerBytes\": 0"), std::string::npos)
+    EXPECT_NE(info.out.find("\"track0Sectors\":10,\"headerBytes\":0"), std::string::npos)
         << info.out;
     const std::string host = tempPath("t0.txt");
     writeFileBytes(host, {'A', 'B', '\n'});

@@ -43,7 +43,7 @@ TEST(CliExport, OneFileToAPathAndOverwriteOnlyWithForce) {
     CliRun run = cli({"export", image, "README.TXT", "-o", target.string()});
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(contents(target), "HI  !\r\n" + std::string(246, '\0'));
-    EXPECT_NE(run.out.find("(text)"), std::string::npos);
+    EXPECT_NE(run.err.find("(text)"), std::string::npos);
 
     CliRun again = cli(
         {"export", image, "README.TXT", "-o", target.string(), "--no-add-lf", "--no-expand-tabs"});
@@ -141,8 +141,9 @@ TEST(CliDelete, AsksOnATerminalAndNeedsYesWithout) {
     EXPECT_EQ(yes.code, 0) << yes.err;
     CliRun rest = cli({"delete", image, "GAME.BIN", "README.TXT", "--yes"});
     EXPECT_EQ(rest.code, 1);
-    EXPECT_NE(rest.out.find("Deleted GAME.BIN"), std::string::npos);
-    EXPECT_NE(rest.err.find("README.TXT is not on the disk"), std::string::npos) << rest.err;
+    EXPECT_NE(rest.err.find("Deleted GAME.BIN"), std::string::npos);
+    EXPECT_NE(rest.err.find("README.TXT: no such file on the disk image"), std::string::npos)
+        << rest.err;
 
     CliRun listing = cli({"list", image});
     EXPECT_EQ(listing.out.find("README"), std::string::npos);
@@ -156,7 +157,7 @@ TEST(CliCheck, ReportsFindingsWithStatusOne) {
     const std::string sound = b.save(tempPath("sound.dsk"));
     CliRun clean = cli({"check", sound});
     EXPECT_EQ(clean.code, 0);
-    EXPECT_NE(clean.out.find("no problems found"), std::string::npos);
+    EXPECT_NE(clean.err.find("no problems found"), std::string::npos);
 
     b.setLink({1, 2}, {0, 0});
     CliRun damaged = cli({"check", b.save(tempPath("damaged.dsk"))});

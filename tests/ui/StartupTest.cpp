@@ -1,14 +1,21 @@
 #include "ui/Startup.h"
 #include "app/DiskwrightApp.h"
+#include "app/DiskwrightDlgAutoProxy.h"
 #include "app/SettingsStore.h"
 #include "tests/support/ImageBuilder.h"
+#include "tests/ui/support/RunDialog.h"
 #include "tests/ui/support/ScriptedPrompts.h"
 #include "tests/ui/support/UiFixtures.h"
 #include "ui/DiskwrightDlg.h"
+#include "ui/EditorPathDlg.h"
+#include "ui/ExternalEditor.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace dwtest;
@@ -37,6 +44,38 @@ struct Started {
     SettingsStore settings;
     std::unique_ptr<CDiskwrightDlg> dlg;
 };
+
+// Checks that the editor prompt shows `shown`, types `path` over it and closes it with `button`.
+std::function<int(QDialog&)> answerEditorPrompt(const QString& path, int button,
+                                                const QString& shown = {}) {
+    return runAs<CEditorPathDlg>([path, button, shown](CEditorPathDlg& dlg) {
+        auto* edit = controlAs<QLineEdit>(dlg, IDC_EDITOR_PATH);
+        QCOMPARE(edit->text(), shown);
+        edit->selectAll();
+        QTest::keyClicks(edit, path);
+        QTest::mouseClick(control(dlg, button), Qt::LeftButton);
+    });
+}
+
+// The main window: `look` at it, then press "&Close".
+std::function<int(QDialog&)> closeWindow(std::function<void(CDiskwrightDlg&)> look = {}) {
+    return runAs<CDiskwrightDlg>([look](CDiskwrightDlg& w) {
+        if (look)
+            look(w);
+        QTest::mouseClick(control(w, IDCANCEL), Qt::LeftButton);
+    });
+}
+
+// A start by the user that touches nothing outside the test.
+int start(CDiskwrightApp& app, ScriptedPrompts& prompts, const QStringList& arguments = {}) {
+    SettingsStore settings;
+    return InitInstance(app, prompts, settings, arguments, StartupEnvironment{});
+}
+
+QString readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
 
 } // namespace
 
@@ -142,23 +181,29 @@ private slots:
     void imageArgument_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("image");
-        QTest::newRow("none") << QStringList{} << "";
-        QTest::newRow("path") << QStringList{"/data/a.dsk"} << "/data/a.dsk";
-        QTest::newRow("first path wins") << QStringList{"a.dsk", "b.dsk"} << "a.dsk";
-        QTest::newRow("dash options") << QStringList{"-style", "-x", "a.dsk"} << "a.dsk";
+        QTest::addColumn<bool>("automation");
+        QTest::newRow("none") << QStringList{} << "" << false;
+        QTest::newRow("path") << QStringList{"/data/a.dsk"} << "/data/a.dsk" << false;
+        QTest::newRow("first path wins") << QStringList{"a.dsk", "b.dsk"} << "a.dsk" << false;
+        QTest::newRow("dash options") << QStringList{"-style", "-x", "a.dsk"} << "a.dsk" << false;
         QTest::newRow("automation words")
             << QStringList{"/Embedding", "/Automation", "/Unregserver", "/Regserver", "b.dsk"}
-            << "b.dsk";
-        QTest::newRow("only a switch") << QStringList{"/Embedding"} << "";
-        QTest::newRow("other spelling is a path") << QStringList{"/embedding"} << "/embedding";
+            << "b.dsk" << true;
+        QTest::newRow("only a switch") << QStringList{"/Embedding"} << "" << true;
+        QTest::newRow("dash switch") << QStringList{"a.dsk", "-automation"} << "a.dsk" << true;
+        QTest::newRow("no automation") << QStringList{"/Unregserver", "-Regserver"} << "" << false;
+        QTest::newRow("other spelling is a path")
+            << QStringList{"/embedding"} << "/embedding" << false;
         QTest::newRow("a folder named like a word")
-            << QStringList{"/Automation/x.dsk"} << "/Automation/x.dsk";
+            << QStringList{"/Automation/x.dsk"} << "/Automation/x.dsk" << false;
     }
 
     void imageArgument() {
         QFETCH(QStringList, arguments);
         QFETCH(QString, image);
+        QFETCH(bool, automation);
         QCOMPARE(CDiskwrightApp::imageArgument(arguments), image);
+        QCOMPARE(CDiskwrightApp::IsAutomationStart(arguments), automation);
     }
 
     void commandLineImageOpensReadWrite() {
@@ -219,6 +264,166 @@ private slots:
             QVERIFY(!imageButtonsEnabled(*dlg));
             QVERIFY(prompts.allShown());
         }
+    }
+
+    void firstStartAsksForTheEditorBeforeTheWindow_data() {
+        QTest::addColumn<int>("button");
+        QTest::newRow("OK") << IDOK;
+        QTest::newRow("Cancel") << IDCANCEL;
+    }
+
+    void firstStartAsksForTheEditorBeforeTheWindow() {
+        QFETCH(int, button);
+        const QString image = QString::fromStdString(oneFileImage());
+        const QString typed = "/usr/bin/vi";
+        const QString stored = button == IDOK ? typed : QString();
+
+        CDiskwrightApp app;
+        ScriptedPrompts prompts;
+        QStringList shown;
+        prompts.expectDialog([&](QDialog& dlg) {
+            shown << dlg.windowTitle();
+            return answerEditorPrompt(typed, button)(dlg);
+        });
+        prompts.expectDialog(closeWindow([&](CDiskwrightDlg& w) {
+            shown << w.windowTitle();
+            // All six values are stored before the window runs.
+            QSettings raw = rawSettings();
+            raw.beginGroup("Diskwright");
+            QCOMPARE(raw.childKeys().size(), 6);
+            QCOMPARE(raw.value("EditorPath").toString(), stored);
+            const std::pair<const char*, int> ints[] = {{"Add Line Feeds", 1},
+                                                        {"ExpandTabs", 1},
+                                                        {"Compact Binary", 0},
+                                                        {"Strip Line Feeds", 1},
+                                                        {"Compress Spaces", 1}};
+            for (const auto& [name, value] : ints)
+                QCOMPARE(raw.value(name).toInt(), value);
+            QCOMPARE(lampOf(w), IDB_READ_WRITE);
+            QCOMPARE(rowsOf(w).size(), 1);
+            const QList<QSize> sizes = w.windowIcon().availableSizes();
+            QVERIFY(sizes.contains(QSize(16, 16)) && sizes.contains(QSize(32, 32)));
+        }));
+        QCOMPARE(start(app, prompts, {image}), 0);
+        QVERIFY(prompts.allShown());
+        QCOMPARE(shown, QStringList({"Select Editor Program", "Diskwright: " + image}));
+        QCOMPARE(app.m_strEditorPath, stored);
+        QVERIFY(!QApplication::windowIcon().isNull());
+
+        // The prompt comes back at the next start only when it was cancelled.
+        CDiskwrightApp next;
+        ScriptedPrompts again;
+        if (button == IDCANCEL)
+            again.expectDialog(answerEditorPrompt({}, IDCANCEL));
+        again.expectDialog(closeWindow());
+        QCOMPARE(start(next, again), 0);
+        QVERIFY(again.allShown());
+        QCOMPARE(next.m_strEditorPath, stored);
+    }
+
+    void editorChangedWithTheButtonLastsOneRun() {
+        SettingsStore().set(Settings::EditorPath, "/usr/bin/vi");
+        CDiskwrightApp app;
+        ScriptedPrompts prompts;
+        prompts.expectDialog(closeWindow([&](CDiskwrightDlg& w) {
+            prompts.expectDialog(answerEditorPrompt("/opt/ed", IDOK, "/usr/bin/vi"));
+            QTest::mouseClick(control(w, IDC_EDITOR), Qt::LeftButton);
+            QCOMPARE(app.m_strEditorPath, QString("/opt/ed"));
+
+            prompts.expectDialog(answerEditorPrompt("/somewhere/else", IDCANCEL, "/opt/ed"));
+            QTest::mouseClick(control(w, IDC_EDITOR), Qt::LeftButton);
+            QCOMPARE(app.m_strEditorPath, QString("/opt/ed"));
+        }));
+        QCOMPARE(start(app, prompts), 0);
+        QVERIFY(prompts.allShown());
+        QCOMPARE(rawSettings().value("Diskwright/EditorPath").toString(), QString("/usr/bin/vi"));
+
+        CDiskwrightApp restarted;
+        ScriptedPrompts again;
+        again.expectDialog(closeWindow());
+        start(restarted, again);
+        QVERIFY(again.allShown());
+        QCOMPARE(restarted.m_strEditorPath, QString("/usr/bin/vi"));
+    }
+
+    void unwritableSettingsAreReportedOnce() {
+        // A settings folder below a plain file can be written by nobody, root included.
+        const QString blocker = QString::fromStdString(tempPath("blocker"));
+        writeFileBytes(blocker.toStdString(), {'x'});
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, blocker + "/settings");
+
+        CDiskwrightApp app;
+        ScriptedPrompts prompts;
+        SettingsStore settings;
+        prompts.expectDialog(answerEditorPrompt("vi", IDOK));
+        prompts.expectMessage({"Unable to save the settings in " + settings.location(),
+                               "goes on with the settings it read"});
+        prompts.expectDialog(closeWindow([&](CDiskwrightDlg&) {
+            QCOMPARE(app.m_strEditorPath, QString("vi"));
+            QVERIFY(app.m_bAddLineFeeds && !app.m_bCompactBinary);
+        }));
+        QCOMPARE(InitInstance(app, prompts, settings, {}, StartupEnvironment{}), 0);
+        QVERIFY(prompts.allShown());
+
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QDir::tempPath() + "/settings-StartupTest");
+    }
+
+    void activationFileAtUserStarts_data() {
+        QTest::addColumn<QString>("executable");
+        QTest::addColumn<QString>("exec");
+        QTest::newRow("plain path") << "/usr/bin/diskwright"
+                                    << "/usr/bin/diskwright";
+        QTest::newRow("path to quote") << "/opt/it's mine/diskwright"
+                                       << "'/opt/it'\\''s mine/diskwright'";
+    }
+
+    void activationFileAtUserStarts() {
+        QFETCH(QString, executable);
+        QFETCH(QString, exec);
+        SettingsStore().set(Settings::EditorPath, "vi");
+        QTemporaryDir home;
+        StartupEnvironment environment;
+        environment.activationFolder = home.path() + "/dbus-1/services";
+        environment.executable = executable;
+        environment.bus = QDBusConnection::connectToBus("unix:path=/nonexistent/bus", "no-bus");
+        const QString file =
+            environment.activationFolder + "/org.larkspurworkshop.Diskwright.service";
+        const QString expected =
+            "[D-BUS Service]\nName=org.larkspurworkshop.Diskwright\nExec=" + exec +
+            " -Automation\n";
+
+        auto run = [&](const QStringList& arguments) {
+            CDiskwrightApp app;
+            ScriptedPrompts prompts; // no message: an automation start without a bus is silent
+            SettingsStore settings;
+            prompts.expectDialog(closeWindow());
+            InitInstance(app, prompts, settings, arguments, environment);
+            QVERIFY(prompts.allShown());
+        };
+        run({});
+        QCOMPARE(readAll(file), expected);
+
+        // Every start by the user repairs the file; an automation start leaves it alone.
+        writeFileBytes(file.toStdString(), {'x'});
+        run({"-Automation"});
+        QCOMPARE(readAll(file), QString("x"));
+        run({"/Unregserver"});
+        QCOMPARE(readAll(file), expected);
+
+        // A folder that cannot be made is reported with its name.
+        QString error;
+        QVERIFY(!installActivationFile(file + "/services", executable, error));
+        QVERIFY(error.contains(file + "/services"));
+    }
+
+    void editorNamedWithoutFolderIsFoundOnPath() {
+        // "touch" stands for an editor typed as "gedit".
+        const QString file = QString::fromStdString(tempPath("touched"));
+        QFile::remove(file);
+        QString error;
+        QVERIFY2(startEditor("touch", file, error), qPrintable(error));
+        QTRY_VERIFY(QFile::exists(file));
     }
 };
 

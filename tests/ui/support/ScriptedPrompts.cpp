@@ -90,8 +90,9 @@ QString ScriptedPrompts::saveFileName(QWidget*, const QString& folder, const QSt
     return expected.answer;
 }
 
-void ScriptedPrompts::message(QWidget*, const QString& text, Icon) {
+void ScriptedPrompts::message(QWidget*, const QString& text, Icon icon) {
     messages << text;
+    icons << icon;
     Expected expected;
     if (!next(Kind::Message, text, expected))
         return;
@@ -101,6 +102,7 @@ void ScriptedPrompts::message(QWidget*, const QString& text, Icon) {
 }
 
 bool ScriptedPrompts::askYesNo(QWidget*, const QString& text) {
+    questions << text;
     Expected expected;
     if (!next(Kind::YesNo, text, expected))
         return false;

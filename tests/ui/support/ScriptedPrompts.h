@@ -34,6 +34,8 @@ public:
     QStringList saveFolders; // the folder each Save As dialog started in
     QStringList saveNames;   // the name each Save As dialog offered
     QStringList messages;    // every message text shown
+    QStringList questions;   // every Yes/No question asked
+    QList<Icon> icons;       // the icon of each message
 
     QString openFileName(QWidget* parent, const QString& folder, const QString& filter,
                          const QString& defaultSuffix) override;

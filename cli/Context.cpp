@@ -1,0 +1,125 @@
+#include "cli/Commands.h"
+
+#include "engine/Chain.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+
+namespace dwcli {
+
+namespace {
+
+// Control bytes (a name from an image inside an engine message) shown as \xNN; line breaks of
+// the program's texts kept as plain line breaks. Other bytes stay, so UTF-8 paths read as typed.
+std::string safeText(const std::string& text) {
+    std::string result;
+    for (char c : terminalText(text)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && c != '\n') || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            result += escaped;
+        } else {
+            result += c;
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+void CliContext::error(const std::string& subject, const std::string& what, int errnoValue) {
+    std::string text = safeText(subject.empty() ? what : subject + ": " + what);
+    if (errnoValue != 0)
+        text += std::string(": ") + std::strerror(errnoValue);
+    io.err << ProgramName << ": " << text << '\n';
+    if (document)
+        (*document)["errors"].push_back(text);
+    exitCode = ExitFailure;
+}
+
+void CliContext::report(const std::string& text) {
+    if (!quiet)
+        io.err << terminalText(text) << '\n';
+}
+
+void CliContext::detail(const std::string& text) {
+    if (verbose)
+        io.err << terminalText(text) << '\n';
+}
+
+namespace {
+
+// The engine's words for an unusable SIR, as the fact after "not a FLEX disk image: ".
+std::string decidingFact(std::string text) {
+    for (const std::string tail : {": not a FLEX disk image", " to be a FLEX disk image"}) {
+        const std::size_t at = text.find(tail);
+        if (at != std::string::npos)
+            text.erase(at, tail.size());
+    }
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    return text;
+}
+
+} // namespace
+
+std::unique_ptr<dw::DiskImage> openImage(CliContext& context, const std::string& path,
+                                         bool forChange) {
+    std::unique_ptr<dw::DiskImage> image;
+    errno = 0;
+    dw::Status status =
+        forChange ? dw::DiskImage::open(path, image) : dw::DiskImage::openReadOnly(path, image);
+    if (!status.ok()) {
+        context.error(path, "cannot open", errno);
+        return nullptr;
+    }
+    if (forChange && image->readOnly()) {
+        // Opened only for reading: ask the system why writing is refused.
+        errno = 0;
+        if (std::FILE* probe = std::fopen(path.c_str(), "r+b"))
+            std::fclose(probe);
+        context.error(path, "cannot be written; nothing was changed", errno);
+        return nullptr;
+    }
+    dw::SystemInformationRecord sir;
+    status = image->readSir(sir);
+    if (status.code() == dw::ErrorCode::BadImage) {
+        context.error(path, "not a FLEX disk image: " + decidingFact(status.text()));
+        return nullptr;
+    }
+    if (status.ok() && forChange)
+        status = image->requireKnownLayout();
+    if (!status.ok()) {
+        context.error(path, status.text());
+        return nullptr;
+    }
+    return image;
+}
+
+std::string sectorRuns(const std::vector<dw::SectorLink>& sectors) {
+    std::string text;
+    for (std::size_t i = 0; i < sectors.size();) {
+        std::size_t j = i;
+        while (j + 1 < sectors.size() && sectors[j + 1].track == sectors[j].track &&
+               sectors[j + 1].sector == sectors[j].sector + 1)
+            ++j;
+        text += (text.empty() ? "" : " ") + dw::linkText(sectors[i]);
+        if (j > i)
+            text += ".." + dw::linkText(sectors[j]);
+        i = j + 1;
+    }
+    return text.empty() ? "none" : text;
+}
+
+std::vector<dw::SectorLink> chainSectors(dw::DiskImage& image, dw::SectorLink start,
+                                         std::size_t count) {
+    dw::SystemInformationRecord sir;
+    if (count == 0 || !image.readSir(sir).ok())
+        return {};
+    return dw::walkChain(image, start, count).sectors;
+}
+
+} // namespace dwcli

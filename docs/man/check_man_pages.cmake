@@ -1,0 +1,26 @@
+# Checks the manual pages: groff reads them without a warning, and diskwright-cli.1 names every
+# option that `diskwright-cli --help-all` lists. Run with -DGROFF -DCLI -DDIR.
+foreach(page diskwright-cli diskwright)
+    execute_process(COMMAND ${GROFF} -man -ww -z "${DIR}/${page}.1"
+                    RESULT_VARIABLE result ERROR_VARIABLE warnings)
+    if(NOT result EQUAL 0 OR NOT warnings STREQUAL "")
+        message(FATAL_ERROR "${page}.1: ${warnings}")
+    endif()
+endforeach()
+
+execute_process(COMMAND ${CLI} --help-all OUTPUT_VARIABLE help RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "diskwright-cli --help-all failed")
+endif()
+file(READ "${DIR}/diskwright-cli.1" page)
+string(REPLACE "\\-" "-" page "${page}")
+string(REGEX MATCHALL "--[a-z][a-z0-9-]*" options "${help}")
+list(REMOVE_DUPLICATES options)
+foreach(option ${options})
+    string(FIND "${page}" "${option}" at)
+    if(at EQUAL -1)
+        message(FATAL_ERROR "diskwright-cli.1 does not describe ${option}")
+    endif()
+endforeach()
+list(LENGTH options count)
+message(STATUS "${count} options described")

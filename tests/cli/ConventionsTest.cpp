@@ -1,0 +1,324 @@
+// The Unix conventions of diskwright-cli: streams, the error form, names and patterns, JSON
+// documents, space compression on import, and the bash completion.
+
+#include "cli/Cli.h"
+#include "tests/cli/CliRun.h"
+#include "tests/support/ImageBuilder.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+
+using namespace dwtest;
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using nlohmann::json;
+
+namespace {
+
+// README.TXT (text), GAME.BIN (random), LIST (no extension) and notes.txt (lower case).
+std::string sampleImage(const std::string& name = "conventions.dsk") {
+    ImageBuilder b = ImageBuilder::formatted(10, 10);
+    b.addFile("README", "TXT", {'H', 'I', 0x0D});
+    b.addFile("GAME", "BIN", Bytes(300, 0x01), true);
+    b.addFile("LIST", "", {'L', 0x0D});
+    b.addFile("notes", "txt", {'n', 0x0D});
+    return b.save(tempPath(name));
+}
+
+std::string contents(const fs::path& path) {
+    const Bytes b = readFileBytes(path.string());
+    return {b.begin(), b.end()};
+}
+
+bool has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The names a --json export lists, in order.
+std::string exportedNames(const std::string& image, const std::string& pattern) {
+    const fs::path dir = tempPath("names");
+    CliRun run = cli({"export", image, pattern, "-o", dir.string() + "/", "--json"});
+    std::string names;
+    const json document = json::parse(run.out);
+    for (const json& file : document["files"])
+        names += (names.empty() ? "" : " ") + file["name"].get<std::string>() + "." +
+                 file["extension"].get<std::string>();
+    return names;
+}
+
+} // namespace
+
+TEST(CliStreams, DataOnStdoutReportsOnStderr) {
+    const std::string image = sampleImage();
+    CliRun piped = cli({"export", image, "README.TXT", "-o", "-"});
+    EXPECT_EQ(piped.code, 0) << piped.err;
+    EXPECT_EQ(piped.out, "HI\r\n" + std::string(249, '\0'));
+    EXPECT_EQ(piped.err, "README.TXT -> standard output (text)\n");
+
+    EXPECT_EQ(cli({"-q", "export", image, "README.TXT", "-o", "-"}).err, "");
+    EXPECT_EQ(cli({"export", image, "README.TXT", "-o", "-", "--quiet"}).err, "");
+    CliRun verbose = cli({"export", image, "GAME.BIN", "-o", "-", "-v"});
+    EXPECT_EQ(verbose.out.size(), 2u * 252u);
+    EXPECT_TRUE(has(verbose.err, "GAME.BIN: sectors 001-002..001-003\n")) << verbose.err;
+
+    // Several files cannot share standard output.
+    EXPECT_EQ(cli({"export", image, "--all", "-o", "-"}).code, 2);
+    EXPECT_EQ(cli({"export", image, "README.TXT", "-o", "-", "--json"}).code, 2);
+    CliRun two = cli({"export", image, "*.txt", "-o", "-"});
+    EXPECT_EQ(two.code, 1);
+    EXPECT_EQ(two.out, "");
+    EXPECT_TRUE(has(two.err, "2 match: README.TXT notes.txt; nothing exported")) << two.err;
+
+    // "-" imports standard input, under the name --name gives.
+    CliRun in = cli({"import", image, "-", "--name", "piped.txt"}, "one\ntwo\n");
+    EXPECT_EQ(in.code, 0) << in.err;
+    EXPECT_EQ(in.err, "standard input -> PIPED.TXT (1 sector)\n");
+    EXPECT_EQ(cli({"cat", image, "piped.txt"}).out, "one\r\ntwo\r\n");
+    EXPECT_EQ(cli({"import", image, "-"}, "x").code, 2);
+    CliRun empty = cli({"import", image, "-", "--name", "empty.txt"}, "");
+    EXPECT_EQ(empty.code, 1);
+    EXPECT_TRUE(has(empty.err, ": standard input: standard input is empty")) << empty.err;
+}
+
+TEST(CliStreams, BuiltProgramPipesOneFileAlone) {
+    const std::string image = sampleImage("pipe.dsk");
+    const std::string out = tempPath("pipe.out");
+    const std::string err = tempPath("pipe.err");
+    const std::string command = std::string("\"") + DW_CLI_PROGRAM + "\" export \"" + image +
+                                "\" game.bin -o - > \"" + out + "\" 2> \"" + err + "\"";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(contents(out), std::string(300, '\x01') + std::string(2 * 252 - 300, '\0'));
+    EXPECT_EQ(contents(err), "GAME.BIN -> standard output (binary)\n");
+}
+
+TEST(CliErrors, OneFormWithTheDecidingFact) {
+    const std::string image = sampleImage("errors.dsk");
+    const std::string shortFile = tempPath("short.bin");
+    writeFileBytes(shortFile, Bytes(100, 'x'));
+    const std::string zeroSectors = tempPath("zero.bin");
+    writeFileBytes(zeroSectors, Bytes(4096, 0));
+    const std::string missing = tempPath("missing.dsk");
+    const fs::path folder = tempPath("a-folder");
+    fs::create_directories(folder);
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string err; // the start of stderr
+    };
+    const Case cases[] = {
+        {{"frob", image},
+         2,
+         "diskwright-cli: unknown command 'frob'\nThe commands are: info, list"},
+        {{}, 2, "diskwright-cli: no command given\n"},
+        {{"info", missing}, 1, "diskwright-cli: " + missing + ": cannot open: No such file"},
+        {{"list", shortFile},
+         1,
+         "diskwright-cli: " + shortFile + ": not a FLEX disk image: the file is too short (100"},
+        {{"check", zeroSectors},
+         1,
+         "diskwright-cli: " + zeroSectors +
+             ": not a FLEX disk image: the System Information "
+             "Record gives 0 sectors per track\n"},
+        {{"cat", image, "NONE.TXT"},
+         1,
+         "diskwright-cli: " + image + ": NONE.TXT: no such file on the disk image\n"},
+        {{"import", image, folder.string()},
+         1,
+         "diskwright-cli: " + image + ": " + folder.string() + ": is a folder"},
+        {{"import", image, missing},
+         1,
+         "diskwright-cli: " + image + ": " + missing +
+             ": cannot open; nothing was imported: No "
+             "such file or directory\n"},
+        {{"export", image, "--mode", "raw"}, 2, "diskwright-cli: --mode: raw not in"},
+    };
+    for (const Case& c : cases) {
+        CliRun run = cli(c.args);
+        EXPECT_EQ(run.code, c.code) << c.err;
+        EXPECT_EQ(run.err.substr(0, c.err.size()), c.err);
+        EXPECT_EQ(run.out, "") << c.err;
+    }
+}
+
+TEST(CliNames, AnyLetterCaseAndPatterns) {
+    const std::string image = sampleImage("names.dsk");
+    const std::pair<std::string, std::string> cases[] = {
+        {"readme.txt", "README.TXT"},
+        {"NOTES.TXT", "notes.txt"},
+        {"list", "LIST."},
+        {"*.TXT", "README.TXT notes.txt"},
+        {"?AME.*", "GAME.BIN"},
+        {"[gl]*", "GAME.BIN LIST."},
+        {"*", "README.TXT GAME.BIN LIST. notes.txt"},
+    };
+    for (const auto& [pattern, names] : cases)
+        EXPECT_EQ(exportedNames(image, pattern), names) << pattern;
+
+    CliRun none = cli({"export", image, "*.cmd", "readme.txt", "-o", tempPath("none")});
+    EXPECT_EQ(none.code, 1);
+    EXPECT_TRUE(has(none.err, ": no file matches '*.cmd'\n")) << none.err;
+    EXPECT_TRUE(has(none.err, "README.TXT -> ")) << none.err; // the others are still exported
+    EXPECT_EQ(cli({"cat", image, "*.TXT"}).out, "HI\r\nn\r\n");
+}
+
+TEST(CliNames, DeleteListsWhatAPatternFoundBeforeAsking) {
+    const std::string image = sampleImage("delete-pattern.dsk");
+    const Bytes before = readFileBytes(image);
+    CliRun no = cli({"delete", image, "*.txt"}, "n\n", true);
+    EXPECT_EQ(no.code, 1);
+    EXPECT_TRUE(has(no.err, "To delete (2 files): README.TXT notes.txt\nAre you sure? [y/N]"))
+        << no.err;
+    EXPECT_EQ(readFileBytes(image), before);
+
+    CliRun yes = cli({"delete", image, "*.txt", "--yes", "-v"});
+    EXPECT_EQ(yes.code, 0) << yes.err;
+    EXPECT_TRUE(has(yes.err, "To delete (2 files): README.TXT notes.txt\nDeleted README.TXT\n"))
+        << yes.err;
+    EXPECT_TRUE(has(yes.err, "README.TXT: entry marked deleted; sectors 001-001 joined"))
+        << yes.err;
+    EXPECT_EQ(cli({"list", image, "--names"}).out, "GAME.BIN\nLIST.\n");
+    EXPECT_EQ(cli({"delete", image, "*.txt", "--yes"}).code, 1);
+    EXPECT_EQ(cli({"check", image}).code, 0);
+}
+
+TEST(CliJson, EveryDocumentParsesAndCarriesItsKeys) {
+    const std::string image = sampleImage("json.dsk");
+    const std::string created = tempPath("json-new.dsk");
+    const std::string host = tempPath("json-host.txt");
+    writeFileBytes(host, {'a', 'b', '\n'});
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> keys;
+    };
+    const Case cases[] = {
+        {{"info", image}, {"volumeLabel", "creationDate", "remainingSectors", "firstFreeLink"}},
+        {{"list", image}, {"volumeLabel", "fileCount", "files"}},
+        {{"check", image}, {"clean", "findings"}},
+        {{"export", image, "readme.txt", "-o", tempPath("json-out")}, {"files"}},
+        {{"import", image, host, "--name", "host.txt"}, {"files", "remainingSectors"}},
+        {{"delete", image, "GAME.BIN", "--yes"}, {"files", "remainingSectors"}},
+        {{"create", created, "--tracks", "35"}, {"layout", "tracks", "sectorsPerTrack"}},
+        {{"info", tempPath("json-missing.dsk")}, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back("--json");
+        CliRun run = cli(args);
+        const json document = json::parse(run.out); // throws on anything but one document
+        EXPECT_EQ(document["format"], "diskwright/1");
+        EXPECT_EQ(document["command"], c.args[0]);
+        EXPECT_EQ(document["ok"], run.code == 0) << run.out;
+        EXPECT_EQ(document["errors"].empty(), run.code == 0) << run.out;
+        for (const std::string& key : c.keys)
+            EXPECT_TRUE(document.contains(key)) << c.args[0] << " lacks " << key;
+        for (const json& file : document.value("files", json::array())) {
+            EXPECT_TRUE(file.contains("name")) << file;
+            EXPECT_EQ(file.contains("status"), c.args[0] != "list") << file;
+        }
+    }
+
+    const json list = json::parse(cli({"list", image, "--json"}).out);
+    EXPECT_EQ(list["files"][0]["start"], "001-001");
+    EXPECT_EQ(list["files"][0]["startLink"], (json{{"track", 1}, {"sector", 1}}));
+    EXPECT_EQ(list["files"][0]["name"], "README");
+
+    // A finding names its kind and its sectors; bytes of names survive as \u00XX.
+    ImageBuilder b = ImageBuilder::formatted(5, 10);
+    b.addFile("N\xe9", "TXT", Bytes(600, 'a'));
+    b.setLink({1, 2}, {0, 0});
+    const std::string damaged = b.save(tempPath("json-damaged.dsk"));
+    CliRun check = cli({"check", damaged, "--json"});
+    EXPECT_EQ(check.code, 1);
+    EXPECT_TRUE(has(check.out, "\"text\":\"N\\u00e9.TXT: the chain holds 2 sectors")) << check.out;
+    const json findings = json::parse(check.out)["findings"];
+    EXPECT_EQ(findings[0]["kind"], "chain-length");
+    EXPECT_EQ(findings[1]["kind"], "chain-end");
+    EXPECT_EQ(findings[1]["sectors"],
+              (json::array({{{"track", 1}, {"sector", 2}}, {{"track", 1}, {"sector", 3}}})));
+}
+
+// For any text of printable ASCII and line ends, a compressed import read back in text mode
+// gives the text with CR LF line ends, then the last sector's NUL padding; and it never takes
+// more sectors than an uncompressed import.
+TEST(CliCompression, ImportThenExportGivesTheTextBack) {
+    std::mt19937 rng(1234);
+    const std::string lineEnds[] = {"\n", "\r\n", "\r"};
+    for (int round = 0; round < 40; ++round) {
+        const std::string& lineEnd = lineEnds[round % 3]; // one convention per text
+        std::string text, expected;
+        const int pieces = static_cast<int>(rng() % 200);
+        for (int i = 0; i < pieces; ++i) {
+            const auto what = rng() % 10;
+            if (what < 3) {
+                text += lineEnd;
+                expected += "\r\n";
+            } else if (what < 6) {
+                const std::string spaces(rng() % (rng() % 4 == 0 ? 600 : 6), ' ');
+                text += spaces;
+                expected += spaces;
+            } else {
+                const char c = static_cast<char>(0x21 + rng() % 94);
+                text += c;
+                expected += c;
+            }
+        }
+        text += "end";
+        expected += "end";
+        const std::string image =
+            ImageBuilder::formatted(35, 10).save(tempPath("compress-" + std::to_string(round)));
+        const std::string host = tempPath("compress.txt");
+        writeFileBytes(host, Bytes(text.begin(), text.end()));
+
+        CliRun in = cli({"import", image, host, "--compress-spaces", "--name", "C.TXT", "--json"});
+        ASSERT_EQ(in.code, 0) << in.err;
+        CliRun plain = cli({"import", image, host, "--name", "P.TXT", "--json"});
+        const int compressedSectors = json::parse(in.out)["files"][0]["sectors"];
+        EXPECT_LE(compressedSectors, json::parse(plain.out)["files"][0]["sectors"].get<int>());
+
+        const std::string back = cli({"export", image, "C.TXT", "-o", "-", "--mode", "text"}).out;
+        ASSERT_GE(back.size(), expected.size());
+        EXPECT_EQ(back.substr(0, expected.size()), expected) << "round " << round;
+        EXPECT_EQ(back.find_first_not_of('\0', expected.size()), std::string::npos);
+        EXPECT_LT(back.size() - expected.size(), 252u);
+    }
+    // Runs of 3 and more spaces take two bytes each; 255 spaces at most per marker.
+    const std::string image = ImageBuilder::formatted(35, 10).save(tempPath("compress-bytes"));
+    CliRun in = cli({"import", image, "-", "--name", "S.TXT", "--compress-spaces"},
+                    "a  b   c" + std::string(257, ' ') + "d\n");
+    ASSERT_EQ(in.code, 0) << in.err;
+    const std::string stored =
+        cli({"export", image, "S.TXT", "-o", "-", "--no-expand-tabs", "--no-add-lf"}).out;
+    EXPECT_EQ(stored.substr(0, 13), std::string("a  b\x09\x03"
+                                                "c\x09\xff  d\r",
+                                                13));
+    EXPECT_EQ(
+        cli({"import", image, "-", "--name", "B.BIN", "--compress-spaces", "--mode", "binary"}, "x")
+            .code,
+        2);
+}
+
+TEST(CliCompletion, CompletesCommandsOptionsAndNamesOnTheImage) {
+    if (std::system("command -v bash > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no bash";
+    const std::string image = sampleImage("complete.dsk");
+    const std::string out = tempPath("complete.out");
+    // Runs the completion function as bash would for the words given, one candidate a line.
+    auto complete = [&](const std::string& words) {
+        const std::string script = tempPath("complete.sh");
+        const std::string text =
+            "source '" DW_COMPLETION_FILE "'\nCOMP_WORDS=('" DW_CLI_PROGRAM "' " + words +
+            ")\nCOMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n_diskwright_cli\n"
+            "printf '%s\\n' \"${COMPREPLY[@]}\"\n";
+        writeFileBytes(script, Bytes(text.begin(), text.end()));
+        EXPECT_EQ(std::system(("bash '" + script + "' > '" + out + "' 2>&1").c_str()), 0);
+        return contents(out);
+    };
+    EXPECT_EQ(complete("ex"), "export\n");
+    EXPECT_TRUE(has(complete("export " + image + " --mo"), "--mode\n"));
+    EXPECT_EQ(complete("export " + image + " RE"), "README.TXT\n");
+    EXPECT_EQ(complete("delete " + image + " G"), "GAME.BIN\n");
+}

@@ -1,0 +1,397 @@
+#include "app/SettingsStore.h"
+#include "engine/Check.h"
+#include "engine/Import.h"
+#include "tests/support/ImageBuilder.h"
+#include "tests/ui/support/ScriptedPrompts.h"
+#include "tests/ui/support/UiFixtures.h"
+#include "ui/DiskwrightDlg.h"
+#include "ui/FilespecDlg.h"
+#include "ui/ListCtrlEx.h"
+#include "ui/Startup.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <csignal>
+#include <filesystem>
+#include <sys/resource.h>
+
+using namespace dwtest;
+using Bytes = std::vector<std::uint8_t>;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int Spt = 10;
+
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+Bytes bytesOf(const char* text) {
+    return Bytes(text, text + std::strlen(text));
+}
+
+// HELLO.TXT (text, one sector), BIN.BIN (binary, two), THREE.TXT (text, three), LAST.DAT;
+// 33 sectors stay free.
+const Bytes Hello{'A', 'B', 0x09, 0x03, 'C', 0x0D};
+std::string fourFileImage() {
+    ImageBuilder b = ImageBuilder::formatted(5, Spt);
+    b.addFile("HELLO", "TXT", Hello);
+    b.addFile("BIN", "BIN", Bytes(300, 0x02));
+    b.addFile("THREE", "TXT", Bytes(700, 'x'));
+    b.addFile("LAST", "DAT", Bytes(10, 'l'));
+    return b.save(tempPath("commands.dsk"));
+}
+
+// The image's bytes read back without the engine.
+struct Disk {
+    Bytes b;
+    explicit Disk(const std::string& path) : b(readFileBytes(path)) {}
+    const std::uint8_t* at(Link l) const {
+        return &b[std::size_t(l.track * Spt + l.sector - 1) * 256];
+    }
+    static Link link(const std::uint8_t* p) { return {p[0], p[1]}; }
+    const std::uint8_t* sir() const { return &b[528]; }
+    int freeCount() const { return sir()[17] << 8 | sir()[18]; }
+    const std::uint8_t* slot(int i) const { return &b[4 * 256 + 16 + 24 * std::size_t(i)]; }
+    // The 252-byte payloads of a slot's chain.
+    Bytes data(int i) const {
+        Bytes out;
+        Link l = link(slot(i) + 13);
+        for (int n = slot(i)[17] << 8 | slot(i)[18]; n > 0; --n, l = link(at(l)))
+            out.insert(out.end(), at(l) + 4, at(l) + 256);
+        return out;
+    }
+    std::string name(int i) const {
+        return std::string(reinterpret_cast<const char*>(slot(i)), 11);
+    }
+};
+
+bool consistent(const std::string& path) {
+    std::unique_ptr<dw::DiskImage> image;
+    if (!dw::DiskImage::openReadOnly(path, image).ok())
+        return false;
+    const dw::CheckReport report = dw::checkImage(*image);
+    for (const std::string& finding : report.findings)
+        qWarning("%s", finding.c_str());
+    return report.clean();
+}
+
+struct Window {
+    explicit Window(const std::string& image, const ImageOpener& opener = defaultImageOpener())
+        : owner(makeMainWindow(app, prompts, settings, {q(image)}, opener)), dlg(*owner) {
+        dlg.OnInitDialog();
+        app.m_bCompressSpaces = false; // no compaction warning unless a test asks for it
+    }
+    CDiskwrightApp app;
+    ScriptedPrompts prompts;
+    SettingsStore settings;
+    std::unique_ptr<CDiskwrightDlg> owner;
+    CDiskwrightDlg& dlg;
+
+    CListCtrlEx* list() { return controlAs<CListCtrlEx>(dlg, IDC_FILE_LIST); }
+    void select(const QList<int>& rows) {
+        for (int row = 0; row < list()->GetItemCount(); ++row)
+            list()->SelectRow(row, rows.contains(row));
+    }
+    void press(int id) { QTest::mouseClick(control(dlg, id), Qt::LeftButton); }
+};
+
+QString fileText(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
+}
+
+QStringList filesIn(const QString& folder) {
+    QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    files.sort();
+    return files;
+}
+
+QString folder(const std::string& name) {
+    const QString path = q(tempPath(name));
+    QDir().mkpath(path);
+    return path;
+}
+
+// Answers the 8.3 dialog: checks its preset, types `answer` into the edit and presses a button.
+std::function<int(QDialog&)> nameDialog(const QString& preset, const QString& answer, int button) {
+    return [=](QDialog& dialog) {
+        auto* edit = controlAs<QLineEdit>(dialog, IDC_FILESPEC);
+        [&] {
+            QCOMPARE(dialog.windowTitle(), QString("Get a Valid 8.3 Filespec"));
+            QCOMPARE(edit->text(), preset);
+            QCOMPARE(edit->maxLength(), 12);
+        }();
+        edit->clear();
+        QTest::keyClicks(edit, answer);
+        QTest::mouseClick(control(dialog, button), Qt::LeftButton);
+        return dialog.result();
+    };
+}
+
+} // namespace
+
+class CommandsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { clearSettings(); }
+
+    void deleteRows() {
+        struct Case {
+            QList<int> rows;
+            bool yes;
+            QList<int> gone;
+        };
+        const Case cases[] = {
+            {{1}, true, {1}}, {{0, 2, 3}, true, {0, 2, 3}}, {{0, 2}, false, {}}, {{}, true, {}}};
+        for (const Case& c : cases) {
+            const std::string path = fourFileImage();
+            const Disk before(path);
+            Window w(path);
+            w.select(c.rows);
+            w.prompts.expectYesNo(c.yes);
+            w.press(IDC_DELETE);
+            QCOMPARE(w.prompts.questions, QStringList{"Are you sure?"});
+            const Disk after(path);
+            if (c.gone.isEmpty()) {
+                QVERIFY(before.b == after.b);
+                continue;
+            }
+            int freed = 0;
+            for (int slot = 0; slot < 4; ++slot) {
+                const bool gone = c.gone.contains(slot);
+                QCOMPARE(after.slot(slot)[0], gone ? 0xFF : before.slot(slot)[0]);
+                freed += gone ? before.slot(slot)[18] : 0;
+            }
+            // The free chain grew at its tail by each file in turn, ending at the last one.
+            const std::uint8_t* oldLast = after.at(Disk::link(before.sir() + 15));
+            QVERIFY(std::equal(oldLast, oldLast + 2, before.slot(c.gone[0]) + 13));
+            QVERIFY(
+                std::equal(after.sir() + 15, after.sir() + 17, before.slot(c.gone.last()) + 15));
+            QCOMPARE(after.freeCount(), before.freeCount() + freed);
+            QCOMPARE(rowsOf(w.dlg).size(), 4 - c.gone.size());
+            QCOMPARE(controlText(w.dlg, IDC_REMAINING_SECTORS).trimmed().toInt(),
+                     after.freeCount());
+            QVERIFY(consistent(path));
+        }
+    }
+
+    // One row through Save As (cancelled, then confirmed), several into the current folder
+    // (declined, then confirmed), and a write that fails half-way: the file size limit stands
+    // in for a full disk, and the older file of that name survives whole.
+    void exportRows() {
+        const std::string path = fourFileImage();
+        Window w(path);
+        const QString start = folder("start"), chosen = folder("chosen"), here = folder("here");
+        w.settings.set(Settings::DefaultExportDir, start);
+        w.select({0});
+        w.prompts.expectSaveFile({});
+        w.press(IDC_EXPORT);
+        w.prompts.expectSaveFile(chosen + "/hello copy.txt");
+        w.press(IDC_EXPORT);
+        QCOMPARE(w.prompts.saveNames, QStringList({"HELLO.TXT", "HELLO.TXT"}));
+        QCOMPARE(w.prompts.saveFolders, QStringList({start, start}));
+        QCOMPARE(w.settings.get(Settings::DefaultExportDir), chosen);
+        Bytes hello = bytesOf("AB   C\r\n");
+        hello.resize(8 + 246, 0);
+        QVERIFY(readFileBytes((chosen + "/hello copy.txt").toStdString()) == hello);
+
+        w.settings.set(Settings::DefaultExportDir, {});
+        QDir::setCurrent(here);
+        w.select({0, 2});
+        for (bool yes : {false, true}) {
+            w.prompts.expectYesNo(yes);
+            w.press(IDC_EXPORT);
+        }
+        QVERIFY(w.prompts.questions[0].startsWith(
+            "Multiple selection will put the files in the \ndefault export directory"));
+        QVERIFY(w.prompts.questions[0].contains("is:\n\n      " + here + "\n\nDo you"));
+        QCOMPARE(filesIn(here), QStringList({"HELLO.TXT", "THREE.TXT"}));
+        Bytes three(700, 'x');
+        three.resize(756, 0);
+        QVERIFY(readFileBytes((here + "/THREE.TXT").toStdString()) == three);
+        QCOMPARE(w.settings.get(Settings::DefaultExportDir), QString());
+
+        const std::string older = (chosen + "/THREE.TXT").toStdString();
+        writeFileBytes(older, bytesOf("older"));
+        w.select({2});
+        w.prompts.expectSaveFile(q(older));
+        w.prompts.expectMessage({"THREE.TXT", "left as it was"});
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        const rlim_t was = limit.rlim_cur;
+        limit.rlim_cur = 500;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        w.press(IDC_EXPORT);
+        limit.rlim_cur = was;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        QVERIFY(readFileBytes(older) == bytesOf("older"));
+        QCOMPARE(filesIn(chosen), QStringList({"THREE.TXT", "hello copy.txt"}));
+        QVERIFY(w.prompts.allShown());
+    }
+
+    // The warning comes once per run of the program, also to a later window; declining it ends
+    // the import before the Open dialog and without a refresh, Cancel there refreshes.
+    void importWarningOncePerRun() {
+        const std::string path = fourFileImage();
+        Window w(path);
+        w.app.m_bCompressSpaces = true;
+        ImageBuilder other = ImageBuilder::formatted(5, Spt);
+        other.addFile("OTHER", "TXT", {'o'});
+        other.save(path);
+        w.prompts.expectYesNo(false);
+        w.press(IDC_IMPORT);
+        QCOMPARE(w.prompts.questions[0], QString(dw::CompactionWarning).replace("\r\n", "\n"));
+        QCOMPARE(rowsOf(w.dlg).size(), 4);
+        w.prompts.expectOpenFiles({});
+        w.press(IDC_IMPORT);
+        QCOMPARE(rowsOf(w.dlg).size(), 1);
+
+        Window later(path);
+        later.app.m_bCompressSpaces = true;
+        later.prompts.expectOpenFiles({});
+        later.press(IDC_IMPORT);
+        QVERIFY(w.prompts.allShown() && later.prompts.allShown());
+    }
+
+    void importAsksForAnEightThreeName() {
+        const std::string path = fourFileImage();
+        Window w(path);
+        const QString from = folder("import");
+        writeFileBytes((from + "/Document1.text").toStdString(), bytesOf("hi\r\nyou\n"));
+        writeFileBytes((from + "/readme").toStdString(), bytesOf("skipped"));
+        w.prompts.expectOpenFiles({from + "/Document1.text", from + "/readme"});
+        w.prompts.expectDialog(nameDialog("Document.tex", "abc", IDOK));
+        w.prompts.expectDialog(nameDialog("abc.", "abc.d", IDOK));
+        w.prompts.expectDialog(nameDialog("readme.", "read.me", IDCANCEL));
+        w.press(IDC_IMPORT);
+        const Disk after(path);
+        QCOMPARE(after.name(4), std::string("ABC\0\0\0\0\0D\0\0", 11));
+        Bytes stored = bytesOf("hi\ryou\r");
+        stored.resize(252, 0);
+        QVERIFY(after.data(4) == stored);
+        QCOMPARE(after.slot(5)[0], 0);
+        QCOMPARE(w.settings.get(Settings::DefaultImportDir), from);
+        QCOMPARE(rowsOf(w.dlg).size(), 5);
+        QVERIFY(consistent(path));
+        QVERIFY(w.prompts.allShown());
+
+        // The edit refuses a thirteenth character.
+        CFilespecDlg dialog;
+        dialog.SetFileSpec("name.ext");
+        auto* edit = controlAs<QLineEdit>(dialog, IDC_FILESPEC);
+        QTest::keyClicks(edit, "abcdefgh");
+        QCOMPARE(edit->text(), QString("name.extabcd"));
+    }
+
+    void importQuestions() {
+        struct Case {
+            const char* host;
+            Bytes content;
+            const char* question;
+            bool yes;
+            int slot;    // where the file lands; -1 when the image stays as it was
+            Bytes start; // the first stored bytes
+        };
+        const Bytes big(34 * 252, 'z'), odd{0x02, 0x0A, 'x'}, oddText{0x02, 0x0D, 'x'};
+        const char* const binary = "b.dat may be a binary file. Do\nyou";
+        const Case cases[] = {
+            {"HELLO.TXT", bytesOf("new"), "File Already Exists\nDo you", false, -1, {}},
+            {"HELLO.TXT", bytesOf("new"), "File Already Exists\nDo you", true, 0, bytesOf("new")},
+            {"big.txt", big, "Disk is FULL!\nDo you", false, -1, {}},
+            {"big.txt", big, "Disk is FULL!\nDo you", true, 4, Bytes(252, 'z')},
+            {"b.dat", odd, binary, true, 4, odd},
+            {"b.dat", odd, binary, false, 4, oddText},
+        };
+        for (const Case& c : cases) {
+            const std::string path = fourFileImage();
+            const Disk before(path);
+            Window w(path);
+            const QString host = folder("host") + "/" + c.host;
+            writeFileBytes(host.toStdString(), c.content);
+            w.prompts.expectOpenFiles({host});
+            w.prompts.expectYesNo(c.yes);
+            w.press(IDC_IMPORT);
+            QVERIFY(w.prompts.allShown());
+            QVERIFY(w.prompts.questions[0].startsWith(c.question));
+            const Disk after(path);
+            if (c.slot < 0) {
+                QVERIFY(before.b == after.b);
+                continue;
+            }
+            const Bytes data = after.data(c.slot);
+            QVERIFY(std::equal(c.start.begin(), c.start.end(), data.begin()));
+            QVERIFY(consistent(path));
+        }
+    }
+
+    void viewInTheEditor() {
+        const std::string path = fourFileImage();
+        Window w(path);
+        w.dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.dlg));
+        const QString temp = folder("view copies");
+        qputenv("TEMP", temp.toLocal8Bit());
+        const QString record = temp + "/arguments";
+        const QString editor = folder("my editor") + "/edit";
+        writeFileBytes(editor.toStdString(),
+                       bytesOf(("#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" >> '" + record + "'\n")
+                                   .toStdString()
+                                   .c_str()));
+        QFile::setPermissions(editor, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        w.app.m_strEditorPath = editor;
+
+        // A binary file is copied and nothing starts; two rows selected do nothing.
+        w.select({1});
+        w.dlg.OnDblclkFileList();
+        Bytes bin(300, 0x02);
+        bin.resize(504, 0);
+        QVERIFY(readFileBytes((temp + "/BIN.BIN").toStdString()) == bin);
+        w.select({0, 2});
+        w.dlg.OnDblclkFileList();
+        QVERIFY(!QFile::exists(temp + "/THREE.TXT"));
+        // A double-click on a text row: the copy without its NULs goes to the editor whole.
+        w.select({});
+        QTreeWidgetItem* hello = w.list()->topLevelItem(0);
+        const QPoint at = w.list()->visualItemRect(hello).center();
+        // The test's double-click needs the click before it, as a user's has.
+        QTest::mouseClick(w.list()->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(w.list()->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(fileText(temp + "/HELLO.TXT"), QString("AB   C\r\n"));
+        QTRY_COMPARE(fileText(record), "1|" + temp + "/HELLO.TXT|");
+
+        w.app.m_strEditorPath.clear();
+        w.prompts.expectMessage({"No Editor defined"});
+        w.dlg.OnDblclkFileList();
+        w.app.m_strEditorPath = temp + "/no such editor";
+        w.prompts.expectMessage({});
+        w.dlg.OnDblclkFileList();
+        QCOMPARE(w.prompts.icons.last(), Prompts::Icon::Information);
+        qunsetenv("TEMP");
+        QVERIFY(w.prompts.allShown());
+    }
+
+    void readOnlyImageRefusesChanges() {
+        const std::string path = fourFileImage();
+        const Bytes before = readFileBytes(path);
+        Window w(path, readOnlyOpener());
+        w.select({0});
+        const QString refusal("The image is open for reading only; nothing was changed.");
+        w.prompts.expectMessage({refusal});
+        w.press(IDC_DELETE);
+        w.prompts.expectMessage({refusal});
+        w.press(IDC_IMPORT);
+        const QString out = folder("ro");
+        w.prompts.expectSaveFile(out + "/HELLO.TXT");
+        w.press(IDC_EXPORT);
+        QVERIFY(QFile::exists(out + "/HELLO.TXT"));
+        QVERIFY(readFileBytes(path) == before);
+        QVERIFY(w.prompts.allShown());
+    }
+};
+
+DW_UI_TEST_MAIN(CommandsTest)
+#include "CommandsTest.moc"

@@ -1,0 +1,130 @@
+#include "ui/ProgressDlg.h"
+#include "engine/Create.h"
+#include "tests/support/ImageBuilder.h"
+#include "tests/ui/support/UiFixtures.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QtTest>
+
+#include <filesystem>
+
+using namespace dwtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+QString percentOf(const CProgressDlg& progress) {
+    return controlText(progress, IDC_PROGRESS_PERCENT);
+}
+
+void pressCancel(CProgressDlg& progress) {
+    QTest::mouseClick(control(progress, IDCANCEL), Qt::LeftButton);
+}
+
+// Presses Cancel while the writer asks for the tenth time, at the start of track 10.
+class CancelAtTrack10 : public CProgressDlg {
+public:
+    bool PollCancel() override {
+        if (++polls == 10)
+            pressCancel(*this);
+        return CProgressDlg::PollCancel();
+    }
+    int polls = 0;
+};
+
+} // namespace
+
+class ProgressDlgTest : public QObject {
+    Q_OBJECT
+private slots:
+    void percentages() {
+        struct Case {
+            int low, high, step; // step 0: the defaults, 0 to 100 by 10
+            int steps;
+            const char* shown;
+        };
+        const Case cases[] = {
+            {0, 1000, 1, 0, " 0 %"},  {0, 1000, 1, 1, "0%"},      {0, 1000, 1, 10, "1%"},
+            {0, 1000, 1, 999, "99%"}, {0, 1000, 1, 1000, "100%"}, {0, 0, 0, 1, "10%"},
+            {0, 100, 60, 2, "20%"},   {-50, 50, 25, 1, "75%"},    {100, 200, 10, 1, "10%"},
+        };
+        for (const Case& c : cases) {
+            CProgressDlg progress;
+            progress.Create();
+            if (c.step != 0) {
+                progress.SetRange(c.low, c.high);
+                progress.SetStep(c.step);
+            }
+            int previous = -1;
+            for (int i = 0; i < c.steps; ++i)
+                previous = progress.StepIt();
+            QCOMPARE(percentOf(progress), QString(c.shown));
+            if (c.steps == 1) // the position starts at 0, or at the low end above 0
+                QCOMPARE(previous, std::max(c.low, 0));
+        }
+    }
+
+    void cancelOnlyRaisesTheFlag() {
+        QWidget owner;
+        owner.show();
+        {
+            CProgressDlg progress;
+            QVERIFY(progress.Create(&owner));
+            QCOMPARE(progress.windowTitle(), QString("Formatting Virtual Floppy"));
+            QVERIFY(progress.isVisible());
+            QVERIFY(!owner.isEnabled());
+            QCOMPARE(controlText(progress, IDC_PROGRESS_STATUS), QString());
+
+            pressCancel(progress);
+            pressCancel(progress);
+            QVERIFY(progress.PollCancel());
+            QVERIFY(!progress.PollCancel());
+
+            QTest::keyClick(&progress, Qt::Key_Return);
+            QTest::keyClick(control(progress, IDCANCEL), Qt::Key_Enter);
+            QVERIFY(progress.isVisible());
+            QVERIFY(!progress.PollCancel());
+
+            QTest::keyClick(&progress, Qt::Key_Escape);
+            QVERIFY(progress.isVisible());
+            QVERIFY(progress.PollCancel());
+
+            progress.close(); // the window's close button
+            QVERIFY(progress.isVisible());
+            QVERIFY(progress.PollCancel());
+            QVERIFY(!owner.isEnabled());
+        }
+        QVERIFY(owner.isEnabled());
+
+        // An owner that was disabled before stays disabled.
+        owner.setEnabled(false);
+        { CProgressDlg().Create(&owner); }
+        QVERIFY(!owner.isEnabled());
+    }
+
+    void cancelAtTrack10LeavesNoFile() {
+        const fs::path folder = tempPath("track10");
+        fs::create_directories(folder);
+        const fs::path target = folder / "big.dsk";
+        dw::FormatParameters p;
+        p.tracks = 256;
+        p.sectorsPerSide = 255;
+        p.doubleSided = false;
+        QWidget owner;
+        {
+            CancelAtTrack10 progress;
+            progress.Create(&owner);
+            const dw::Status status =
+                dw::createImageFile(target.string(), p, dw::currentLocalDate(), progress, true);
+            QCOMPARE(status.code(), dw::ErrorCode::Cancelled);
+            QCOMPARE(progress.polls, 10);
+            QCOMPARE(progress.Position(), 10 * 255);
+        }
+        QVERIFY(owner.isEnabled());
+        QVERIFY(fs::is_empty(folder));
+    }
+};
+
+DW_UI_TEST_MAIN(ProgressDlgTest)
+#include "ProgressDlgTest.moc"
