@@ -28,6 +28,8 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace {
 QString text(const std::string& s) {
     return QString::fromStdString(s);
@@ -311,10 +313,17 @@ int CDiskwrightDlg::ShowListing(const dw::Listing& listing) {
 }
 
 void CDiskwrightDlg::ResetFileList() {
+    // The widths suit the Windows dialog font; where this system's font is wider, the columns
+    // of fixed-form texts (date, links, count) grow just enough to show them uncut.
+    static const char* const widestTexts[dw::ColumnCount] = {
+        nullptr, nullptr, "Y", "0000-00-00", "000-000", "000-000", "000000"};
     m_lstFiles->DeleteAll();
     for (int column = 0; column < dw::ColumnCount; ++column) {
         const dw::ColumnSpec& columnSpec = dw::FileColumns[static_cast<std::size_t>(column)];
-        m_lstFiles->InsertColumn(column, QString::fromLatin1(columnSpec.title), columnSpec.width);
+        int width = columnSpec.width;
+        if (const char* widest = widestTexts[column])
+            width = std::max(width, m_lstFiles->WidthToShow(QString::fromLatin1(widest)));
+        m_lstFiles->InsertColumn(column, QString::fromLatin1(columnSpec.title), width);
     }
 }
 

@@ -104,6 +104,11 @@ void CListCtrlEx::InsertColumn(int index, const QString& title, int width,
     setColumnWidth(index, width);
 }
 
+int CListCtrlEx::WidthToShow(const QString& text) const {
+    const QFontMetrics metrics = viewport()->fontMetrics();
+    return metrics.horizontalAdvance(text) + 4 * metrics.horizontalAdvance(QLatin1Char(' '));
+}
+
 void CListCtrlEx::InsertRow(int index, const QStringList& texts) {
     auto* item = new QTreeWidgetItem(texts);
     // Editable only so that Alt+click can open the name editor; edits are never stored.

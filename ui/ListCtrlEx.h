@@ -31,6 +31,8 @@ public:
     void InsertColumn(int index, const QString& title, int width,
                       Qt::Alignment alignment = Qt::AlignLeft);
     void InsertRow(int index, const QStringList& texts);
+    // The width a column (other than the first) needs to show `text` uncut inside its insets.
+    int WidthToShow(const QString& text) const;
 
     // Selected rows stay highlighted while the list does not have the focus.
     void SetShowSelectionAlways(bool on) { m_bShowSelAlways = on; }

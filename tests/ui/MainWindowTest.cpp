@@ -91,10 +91,14 @@ private slots:
         const QStringList titles{"FileName  ", "Ext  ",     "R",    "Date",
                                  "Start    ",  "End      ", "Count"};
         const QList<int> widths{80, 39, 20, 90, 53, 53, 50};
+        const QStringList samples{"", "", "Y", "0000-00-00", "000-000", "000-000", "000000"};
         QCOMPARE(list->columnCount(), 7);
         for (int c = 0; c < 7; ++c) {
             QCOMPARE(list->headerItem()->text(c), titles[c]);
-            QCOMPARE(list->columnWidth(c), widths[c]);
+            // Wider only where this system's font needs it for the fixed-form texts.
+            QVERIFY(list->columnWidth(c) >= widths[c]);
+            QVERIFY(c < 2 || list->columnWidth(c) == widths[c] ||
+                    list->columnWidth(c) == list->WidthToShow(samples[c]));
         }
         QVERIFY(w.prompts.allShown());
     }
