@@ -154,10 +154,18 @@ private:
 };
 
 // A host file the engine will read: refused here with the system's reason when it cannot be.
+// Only regular files are taken, and that is decided before any open: a pipe with no writer
+// would wait for ever, a device might never end.
 bool readable(CliContext& context, const std::string& image, const std::string& file) {
     std::error_code ec;
-    if (fs::is_directory(file, ec)) {
+    const fs::file_status status = fs::status(file, ec);
+    if (fs::is_directory(status)) {
         context.error(image, file + ": is a folder; nothing was imported");
+        return false;
+    }
+    if (fs::exists(status) && !fs::is_regular_file(status)) {
+        context.error(image, file + ": is not a regular file (a device or pipe); nothing was "
+                                    "imported");
         return false;
     }
     errno = 0;

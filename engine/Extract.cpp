@@ -1,5 +1,6 @@
 #include "engine/Extract.h"
 #include "engine/Chain.h"
+#include "engine/HostFile.h"
 #include "engine/HostNames.h"
 
 #include <array>

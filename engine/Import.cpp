@@ -8,9 +8,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace dw {
 
@@ -54,17 +57,28 @@ struct Source {
 };
 
 Status readSource(const std::string& path, Source& source) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
+    // Opened without waiting (a pipe with no writer would block the open) and taken only when it
+    // is a regular file: a pipe, device or folder could block or never end.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
         return {ErrorCode::OpenFailed, "Unable to open " + path + "; it was not imported"};
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return {ErrorCode::ReadFailed,
+                path + " is not a regular file (a folder, device or pipe); it was not imported"};
+    }
+    std::FILE* file = fdopen(fd, "rb");
+    if (!file) {
+        ::close(fd);
+        return {ErrorCode::OpenFailed, "Unable to open " + path + "; it was not imported"};
+    }
     // The bytes go straight into `source`: a stream buffer would only copy them once more.
     std::setvbuf(file, nullptr, _IONBF, 0);
     // Room for the whole file at once, so that the bytes are never copied while they grow.
-    std::error_code ignored;
-    const std::uintmax_t expected = std::filesystem::file_size(path, ignored);
-    if (!ignored)
-        source.bytes.reserve(
-            static_cast<std::size_t>(std::min<std::uintmax_t>(expected + 1, MaxSourceBytes)));
+    const auto expected = static_cast<std::uintmax_t>(info.st_size);
+    source.bytes.reserve(
+        static_cast<std::size_t>(std::min<std::uintmax_t>(expected + 1, MaxSourceBytes)));
     constexpr std::size_t Chunk = 1024 * 1024;
     bool failed = false;
     while (source.bytes.size() < MaxSourceBytes) {

@@ -51,12 +51,12 @@ bool refused(const dw::Status& status) {
     return !status.ok() && status.code() != dw::ErrorCode::Damaged;
 }
 
-// A failed copy to the host names the file it could not write.
-QString copyFailureText(const dw::Status& status, const std::filesystem::path& destination) {
-    if (status.code() != dw::ErrorCode::WriteFailed)
-        return text(status.text());
-    return QStringLiteral("Unable to write the target file ") +
-           QFile::decodeName(destination.c_str()) + QStringLiteral("; it was left as it was");
+// The engine's text names the file it could not write; one that cannot be made at all gets
+// the window's fixed text.
+QString copyFailureText(const dw::Status& status, const char* openFailedText) {
+    if (status.code() == dw::ErrorCode::OpenFailed)
+        return QString::fromLatin1(openFailedText);
+    return text(status.text());
 }
 } // namespace
 
@@ -440,7 +440,7 @@ void CDiskwrightDlg::ExportFile(const dw::EntryFields& file,
         result = dw::exportFile(*m_pImage, file, destination, true, options);
     }
     if (!result.status.ok())
-        m_prompts.message(this, copyFailureText(result.status, destination));
+        m_prompts.message(this, copyFailureText(result.status, dw::UnableToOpenTargetText));
     else if (result.chainEndedEarly)
         m_prompts.message(this, QString::fromLatin1(dw::UnexpectedEndOfChainText));
 }
@@ -483,7 +483,7 @@ void CDiskwrightDlg::OnDblclkFileList() {
                               m_app.m_bAddLineFeeds, m_app.m_bExpandTabs, path);
     }
     if (!result.status.ok()) {
-        m_prompts.message(this, copyFailureText(result.status, path));
+        m_prompts.message(this, copyFailureText(result.status, dw::UnableToOpenTempTargetText));
         return;
     }
     if (result.chainEndedEarly)
