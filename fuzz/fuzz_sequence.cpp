@@ -38,10 +38,11 @@ using dwfuzz::require;
 
 constexpr std::size_t DataBytes = dw::SectorDataSize; // of each sector
 
-// Valid names, one that the engine upper-cases, and names that do not fit the 8.3 form.
-constexpr std::array<const char*, 9> Names = {"ONE.TXT",  "TWO.BIN",       "THREE",
-                                              "FOUR.X",   "FIVE.DAT",      "six.txt",
-                                              "BAD NAME", "TOOLONGNAME.T", "A.LONG"};
+// Valid names (one with a blank, one that the engine upper-cases), and names that do not fit the
+// 8.3 form (no extension, too long a name or extension).
+constexpr std::array<const char*, 10> Names = {"ONE.TXT",       "TWO.BIN", "THREE.C",  "FOUR.X",
+                                               "FIVE.DAT",      "six.txt", "SP ACE.T", "NOEXT",
+                                               "TOOLONGNAME.T", "A.LONG"};
 
 // DW_FUZZ_TRACE=1 prints every step, to follow a finding.
 const bool Tracing = std::getenv("DW_FUZZ_TRACE") != nullptr;
@@ -69,13 +70,14 @@ std::string key(const std::string& given) {
     return u.find('.') == std::string::npos ? u + "." : u;
 }
 
+// One to eight characters, a dot, one to three: printable ASCII, blanks too.
 bool fitsFlex(const std::string& given) {
-    const std::string k = key(given);
-    const std::size_t dot = k.find('.');
-    for (char c : k)
-        if (c == ' ')
+    const std::size_t dot = given.find('.');
+    for (char c : given)
+        if (c < 0x20 || c > 0x7E)
             return false;
-    return dot >= 1 && dot <= 8 && k.size() - dot - 1 <= 3;
+    return dot != std::string::npos && dot >= 1 && dot <= 8 && given.size() - dot - 1 >= 1 &&
+           given.size() - dot - 1 <= 3;
 }
 
 // The line-feed rule of a text import, written here again: a line feed after a carriage
@@ -210,15 +212,25 @@ private:
         questions_.replace = in_.ConsumeBool();
         questions_.partial = in_.ConsumeBool();
         questions_.binary = in_.ConsumeBool();
+        // A few input bytes, repeated, make a file that may fill the disk, so that full disks,
+        // partial files and a free chain run dry come often.
+        const std::size_t capacity =
+            static_cast<std::size_t>((tracks_ - 1) * perTrack_) * DataBytes + DataBytes;
         const std::size_t length =
-            in_.ConsumeIntegralInRange<std::size_t>(0, in_.ConsumeBool() ? 4000 : 300);
-        Bytes source = in_.ConsumeBytes<std::uint8_t>(length);
+            in_.ConsumeIntegralInRange<std::size_t>(0, in_.ConsumeBool() ? capacity : 600);
+        const Bytes pattern = in_.ConsumeBytes<std::uint8_t>(in_.ConsumeIntegralInRange(1, 64));
+        Bytes source(length, 0);
+        for (std::size_t i = 0; i < length && !pattern.empty(); ++i)
+            source[i] = pattern[i % pattern.size()];
         if (in_.ConsumeBool()) // text-like runs: spaces and line ends
             for (std::uint8_t& b : source)
                 b = " \r\nA"[b % 4];
 
         const Bytes before = bytes_;
         const bool existed = model_.count(name) != 0;
+        const std::uint8_t* sir = &bytes_[header_ + dw::SirOffset];
+        const int available = (sir[17] << 8 | sir[18]) + (existed ? sectorsOf(name) : 0);
+        const bool freeSlot = hasFreeSlot();
         if (Tracing)
             std::fprintf(stderr,
                          "import %s mode %d strip %d compress %d replace %d partial %d binary %d "
@@ -236,6 +248,19 @@ private:
         require(!result.committed || !source.empty(), "an empty file was imported");
         require(!result.committed || !existed || questions_.replace,
                 "a file was replaced without being asked");
+        if (!result.committed && fitsFlex(given) && !source.empty())
+            requireGoodReason(result.status.code(), existed, available, freeSlot);
+        // The full-disk question comes exactly when the file needs more than the free sectors
+        // (a text file may take one empty sector more).
+        const std::size_t needed =
+            (storedBytes(source, options, result.text).size() + DataBytes - 1) / DataBytes;
+        if (questions_.askedPartial)
+            require(static_cast<std::size_t>(available) <= needed, "a partial file that fits");
+        if (result.committed && !questions_.askedPartial)
+            require(result.sectorsUsed == needed || result.sectorsUsed == needed + 1,
+                    "a file takes the wrong number of sectors");
+        if (result.committed && questions_.askedPartial)
+            require(result.sectorsUsed == available, "a partial file leaves sectors free");
         if (!result.committed) {
             if (existed && questions_.askedReplace && questions_.replace) {
                 // Agreed to replace: the old file may be gone, the rest is as it was.
@@ -267,6 +292,38 @@ private:
         require(status.ok() == existed, "a deletion disagrees with what the image holds");
         if (!status.ok())
             require(bytes_ == before, "a refused deletion changed the image");
+    }
+
+    // A sound image refuses a good name and some bytes only for these reasons.
+    void requireGoodReason(dw::ErrorCode code, bool existed, int available, bool freeSlot) const {
+        using dw::ErrorCode;
+        if (existed && !questions_.replace)
+            require(code == ErrorCode::Cancelled, "a declined replacement is no Cancel");
+        else if (available == 0)
+            require(code == ErrorCode::InvalidLink, "a full disk is not refused as one");
+        else if (questions_.askedPartial && !questions_.partial)
+            require(code == ErrorCode::Cancelled, "a declined partial file is no Cancel");
+        else
+            require(code == ErrorCode::DirectoryFull && !existed && !freeSlot,
+                    "an import that fits was refused");
+    }
+
+    int sectorsOf(const std::string& name) {
+        dw::Listing listing;
+        dw::readListing(*image_, listing);
+        for (const dw::DirectoryEntry& e : listing.entries)
+            if (e.name() + "." + e.ext() == name)
+                return e.sectorCount;
+        return 0;
+    }
+
+    // A slot never used yet (deleted ones are not used again).
+    bool hasFreeSlot() const {
+        for (Link at{0, 5}; at != Link{0, 0} && exists(at); at = linkAt(sectorBytes(at)))
+            for (int slot = 0; slot < 10; ++slot)
+                if (sectorBytes(at)[16 + 24 * slot] == 0)
+                    return true;
+        return false;
     }
 
     bool listed(const std::string& name) {
@@ -333,6 +390,9 @@ private:
         if (count > 0) {
             require(last == Link{sir[15], sir[16]}, "the free chain ends elsewhere");
             require(after == Link{0, 0}, "the free chain links on past its end");
+        } else {
+            require((sir[13] | sir[14] | sir[15] | sir[16]) == 0,
+                    "an empty free chain does not read 0/0 at both ends");
         }
         for (int t = 1; t < tracks_; ++t)
             for (int sector = 1; sector <= perTrack_; ++sector)
