@@ -57,7 +57,8 @@ ExtractResult exportFile(DiskImage& image, const EntryFields& file,
                          const ExtractOptions& options);
 
 // The view copy: the file under its safe FLEX name in the temporary folder (see
-// temporaryFolder), replacing an older copy. `path` receives where it went.
+// temporaryFolder), replacing an older copy (or a symbolic link of that name; a pipe or device
+// there is refused). `path` receives where it went.
 ExtractResult viewCopy(DiskImage& image, const EntryFields& file, const std::string& tempDirSetting,
                        bool addLineFeeds, bool expandTabs, std::filesystem::path& path);
 

@@ -190,6 +190,7 @@ public:
     int fd() const { return file_.get(); }
 
     bool create() {
+#ifdef O_TMPFILE
         static const bool procFds = ::access("/proc/self/fd", X_OK) == 0;
         // An unnamed file vanishes by itself whatever ends the program, even kill -9.
         if (unnamedAllowed && procFds) {
@@ -197,6 +198,7 @@ public:
             if (file_.get() >= 0)
                 return true;
         }
+#endif
         for (int attempt = 0; attempt < 100; ++attempt) {
             const std::array<char, 16> name = temporaryName();
             SignalsHeld held;
@@ -232,8 +234,13 @@ public:
                 return false;
         }
         SignalsHeld held;
+#ifdef RENAME_NOREPLACE
         int renamed = replace ? renameat(folder_, name_.data(), folder_, name)
                               : renameat2(folder_, name_.data(), folder_, name, RENAME_NOREPLACE);
+#else
+        errno = EINVAL; // no such rename here: the way below
+        int renamed = replace ? renameat(folder_, name_.data(), folder_, name) : -1;
+#endif
         if (renamed != 0 && !replace && (errno == EINVAL || errno == ENOSYS)) {
             // A file system without the no-replace rename.
             struct stat info {};

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <sys/stat.h>
+
 using namespace dwtest;
 namespace fs = std::filesystem;
 
@@ -84,6 +86,23 @@ TEST(HostNames, ViewCopyGoesToTheTemporaryFolderUnderASafeName) {
 
     r = dw::viewCopy(*image, file, (dir / "missing").string(), true, true, where);
     EXPECT_EQ(r.status.text(), dw::UnableToOpenTempTargetText);
+
+    // A pipe planted under the copy's name is refused at once, not waited on; a planted link is
+    // replaced, never written through.
+    const fs::path planted = fs::path(tempPath("viewplanted"));
+    fs::create_directories(planted);
+    ASSERT_EQ(::mkfifo((planted / "_..").c_str(), 0666), 0);
+    r = dw::viewCopy(*image, file, planted.string(), true, true, where);
+    EXPECT_EQ(r.status.text(), dw::UnableToOpenTempTargetText);
+    fs::remove(planted / "_..");
+    const fs::path victim = planted / "victim";
+    writeFileBytes(victim.string(), {'v'});
+    fs::create_symlink(victim, planted / "_..");
+    r = dw::viewCopy(*image, file, planted.string(), true, true, where);
+    ASSERT_TRUE(r.status.ok()) << r.status.text();
+    EXPECT_FALSE(fs::is_symlink(where));
+    EXPECT_EQ(contents(where), "hi\r\n");
+    EXPECT_EQ(contents(victim), "v");
     if (old)
         ::setenv("TEMP", saved.c_str(), 1);
 }
