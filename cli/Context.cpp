@@ -91,7 +91,7 @@ std::unique_ptr<dw::DiskImage> openImage(CliContext& context, const std::string&
         return nullptr;
     }
     if (status.ok() && forChange)
-        status = image->requireWholeGeometry(sir);
+        status = image->requireKnownLayout();
     if (!status.ok()) {
         context.error(path, status.text());
         return nullptr;
@@ -119,7 +119,7 @@ std::vector<dw::SectorLink> chainSectors(dw::DiskImage& image, dw::SectorLink st
     dw::SystemInformationRecord sir;
     if (count == 0 || !image.readSir(sir).ok())
         return {};
-    return dw::walkChain(image, sir.maxSector, start, count).sectors;
+    return dw::walkChain(image, start, count).sectors;
 }
 
 } // namespace dwcli

@@ -22,6 +22,7 @@ struct CreateOptions {
     int sides = 2;
     std::string boot = "6809";
     bool force = false;
+    int trackZeroSectors = 0; // 0: as many as the other tracks
     bool json = false;
 };
 
@@ -38,6 +39,7 @@ dw::FormatParameters parameters(const CreateOptions& o) {
     p.includeBootSector = o.boot != "none";
     p.processor = o.boot == "6800" ? dw::Processor::M6800 : dw::Processor::M6809;
     p.volumeName = o.label;
+    p.trackZeroSectors = o.trackZeroSectors;
     return p;
 }
 
@@ -64,6 +66,9 @@ void addCreateCommand(CLI::App& app, CliContext& context) {
     command->add_option("--boot", o->boot, "Boot sector (FLEX only)")
         ->check(CLI::IsMember({"6800", "6809", "none"}))
         ->capture_default_str();
+    command->add_option("--track0-sectors", o->trackZeroSectors,
+                        "FLEX: sectors of track 0, from 5 to the sectors per track "
+                        "(default: as many as the other tracks)");
     command->add_flag("--force", o->force, "Replace an existing file");
     command->add_flag("--json", o->json, "Print a JSON document of what was done (docs/json.md)");
     command->callback([&context, o, sectors] {
@@ -94,12 +99,15 @@ void addCreateCommand(CLI::App& app, CliContext& context) {
         std::string text = "Created " + o->image + ": " + (flex ? "FLEX" : "OS9") + ", " +
                            std::to_string(p.tracks) + " tracks, " + std::to_string(perTrack) +
                            " sectors per track";
+        if (dw::trackZeroSectors(p) != perTrack)
+            text += " (track 0: " + std::to_string(dw::trackZeroSectors(p)) + ")";
         if (flex)
             text += ", " + std::to_string((p.tracks - 1) * perTrack) + " free sectors";
         context.report(text);
         document["layout"] = o->format;
         document["tracks"] = p.tracks;
         document["sectorsPerTrack"] = perTrack;
+        document["track0Sectors"] = dw::trackZeroSectors(p);
         document["sides"] = o->sides;
         document["density"] = o->density;
         document["label"] = dw::effectiveVolumeName(p);

@@ -219,6 +219,8 @@ void runImport(CliContext& context, const ImportArguments& args) {
                                                               : dw::ImportMode::Auto;
     // Standard input holds the data, so no question can be answered from it.
     CliQuestions questions(context, args, context.io.interactive && !fromStdin);
+    // One session for the whole command: the directory and the chains are read once.
+    dw::ImportSession session(*image, options, questions);
     for (const std::string& file : args.files) {
         const bool isStdin = file == "-";
         const std::string shown = isStdin ? StandardInput : file;
@@ -231,7 +233,7 @@ void runImport(CliContext& context, const ImportArguments& args) {
             continue;
         }
         questions.setFile(shown, isStdin ? path : "");
-        const dw::ImportResult result = dw::importFile(*image, path, options, questions, args.name);
+        const dw::ImportResult result = session.importFile(path, args.name);
         if (!result.committed) {
             if (!questions.explained())
                 context.error(args.image, shown + ": " + result.status.text());

@@ -44,7 +44,7 @@ Json jsonEntry(const dw::DirectoryEntry& e) {
     return file;
 }
 
-void putVolume(Json& document, const dw::Listing& listing) {
+void putVolume(Json& document, const dw::Listing& listing, const dw::ImageLayout& layout) {
     const dw::SystemInformationRecord& sir = listing.sir;
     document["volumeLabel"] = jsonText(sir.label());
     document["volumeNumber"] = sir.volumeNumber;
@@ -55,6 +55,8 @@ void putVolume(Json& document, const dw::Listing& listing) {
     document["sectorsPerTrack"] = sir.maxSector;
     putLink(document, "firstFree", sir.firstFree);
     putLink(document, "lastFree", sir.lastFree);
+    document["track0Sectors"] = layout.trackZeroSectors;
+    document["headerBytes"] = layout.headerBytes;
 }
 
 // Listing never writes: the image is opened read-only. A damaged directory keeps the entries
@@ -83,7 +85,7 @@ void runListing(CliContext& context, const std::string& command, const ListOptio
         document["damage"] = damage.text();
     }
     if (options.json) {
-        putVolume(document, listing);
+        putVolume(document, listing, image->layout());
         if (command == "list") {
             document["files"] = Json::array();
             for (const dw::DirectoryEntry& e : listing.entries)
@@ -96,7 +98,9 @@ void runListing(CliContext& context, const std::string& command, const ListOptio
             << "Remaining Sectors  " << dw::remainingSectorsText(listing.sir.freeSectorCount)
             << '\n'
             << "File Count         " << dw::fileCountText(static_cast<int>(listing.entries.size()))
-            << '\n';
+            << '\n'
+            << "Track 0 Sectors    " << int{image->layout().trackZeroSectors} << '\n'
+            << "Header Bytes       " << image->layout().headerBytes << '\n';
     } else if (options.names) {
         for (const dw::DirectoryEntry& e : listing.entries)
             out << shownName(e) << '\n';

@@ -2,7 +2,7 @@
 
 namespace dw {
 
-ChainWalk walkChain(DiskImage& image, std::uint8_t maxSector, SectorLink start, std::size_t limit) {
+ChainWalk walkChain(DiskImage& image, SectorLink start, std::size_t limit) {
     ChainWalk walk;
     std::vector<bool> seen(256 * 256, false);
     SectorLink current = start;
@@ -15,7 +15,7 @@ ChainWalk walkChain(DiskImage& image, std::uint8_t maxSector, SectorLink start, 
             walk.end = ChainWalk::End::Limit;
             break;
         }
-        if (!image.contains(current, maxSector)) {
+        if (!image.contains(current)) {
             walk.end = ChainWalk::End::OutsideImage;
             walk.badLink = current;
             break;
@@ -28,7 +28,7 @@ ChainWalk walkChain(DiskImage& image, std::uint8_t maxSector, SectorLink start, 
         seen[linkIndex(current)] = true;
         walk.sectors.push_back(current);
         SectorLink next;
-        if (!image.readLink(current, maxSector, next).ok()) {
+        if (!image.readLink(current, next).ok()) {
             walk.end = ChainWalk::End::OutsideImage;
             walk.badLink = current;
             break;

@@ -22,7 +22,7 @@ struct ChainWalk {
     SectorLink badLink; // the offending link for Loop and OutsideImage
 };
 
-ChainWalk walkChain(DiskImage& image, std::uint8_t maxSector, SectorLink start, std::size_t limit);
+ChainWalk walkChain(DiskImage& image, SectorLink start, std::size_t limit);
 
 // Index of a sector in a table of every possible link (256 x 256 entries).
 inline std::size_t linkIndex(SectorLink link) {

@@ -41,14 +41,22 @@ private:
 
     std::size_t limit() const { return image_.fileSize() / SectorSize + 1; }
 
+    // The length the image's layout gives its geometry: a shorter track 0 or a header is
+    // found from the length, so only a length that fits no layout, or trailing bytes, remain.
     void checkLength() {
-        const std::uint64_t expected =
-            std::uint64_t{sir_.maxTrack + 1u} * sir_.maxSector * SectorSize;
-        if (image_.fileSize() != expected)
-            find(FindingKind::FileLength, {},
-                 "The file is " + std::to_string(image_.fileSize()) + " bytes long; " +
-                     std::to_string(sir_.maxTrack + 1) + " tracks of " +
-                     std::to_string(sir_.maxSector) + " sectors need " + std::to_string(expected));
+        const ImageLayout& layout = image_.layout();
+        const std::uint64_t expected = layout.lengthFor(sir_.maxTrack);
+        if (image_.fileSize() == expected)
+            return;
+        std::string geometry = std::to_string(sir_.maxTrack + 1) + " tracks of " +
+                               std::to_string(sir_.maxSector) + " sectors";
+        if (layout.trackZeroSectors != layout.maxSector)
+            geometry += " (track 0: " + std::to_string(layout.trackZeroSectors) + ")";
+        if (layout.headerBytes != 0)
+            geometry += " after a header of " + std::to_string(layout.headerBytes) + " bytes";
+        find(FindingKind::FileLength, {},
+             "The file is " + std::to_string(image_.fileSize()) + " bytes long; " + geometry +
+                 " need " + std::to_string(expected));
     }
 
     // Marks a sector as belonging to `who`; reports a sector claimed twice or outside the geometry.
@@ -82,7 +90,7 @@ private:
     std::vector<DirectoryEntry> checkDirectory() {
         std::vector<DirectoryEntry> files;
         SectorLink lastSector;
-        Status walk = walkDirectory(image_, sir_.maxSector, [&](const DirectorySlot& slot) {
+        Status walk = walkDirectory(image_, [&](const DirectorySlot& slot) {
             if (slot.sector != lastSector) {
                 claim(slot.sector, "the directory");
                 lastSector = slot.sector;
@@ -100,7 +108,7 @@ private:
         const std::string who = e.name() + "." + e.ext();
         if (e.startLink.isNull() && e.sectorCount == 0 && e.endLink.isNull())
             return; // an empty file
-        const ChainWalk walk = walkChain(image_, sir_.maxSector, e.startLink, limit());
+        const ChainWalk walk = walkChain(image_, e.startLink, limit());
         for (SectorLink link : walk.sectors)
             claim(link, who);
         reportTrackZero(walk, who);
@@ -131,7 +139,7 @@ private:
                          std::to_string(sir_.freeSectorCount) + " free sectors");
             return;
         }
-        const ChainWalk walk = walkChain(image_, sir_.maxSector, sir_.firstFree, limit());
+        const ChainWalk walk = walkChain(image_, sir_.firstFree, limit());
         for (SectorLink link : walk.sectors)
             claim(link, who);
         reportTrackZero(walk, who);
@@ -157,7 +165,7 @@ private:
         for (int t = 1; t <= sir_.maxTrack; ++t) {
             for (int s = 1; s <= sir_.maxSector; ++s) {
                 SectorLink link{static_cast<std::uint8_t>(t), static_cast<std::uint8_t>(s)};
-                if (!image_.contains(link, sir_.maxSector) || owner_[linkIndex(link)] != NoOwner)
+                if (!image_.contains(link) || owner_[linkIndex(link)] != NoOwner)
                     continue;
                 lostSectors.push_back(link);
                 if (!ranges.empty() && isNext(ranges.back().second, link))

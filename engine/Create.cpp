@@ -9,6 +9,7 @@
 #include <ostream>
 #include <random>
 #include <system_error>
+#include <vector>
 
 namespace dw {
 
@@ -31,8 +32,9 @@ void put24(std::uint8_t* p, std::int64_t value) {
     p[2] = low8(value);
 }
 
+// OS9 counts its years from 1900, whatever FLEX does.
 void putDate(std::uint8_t* p, const LocalDate& when, bool withTime) {
-    p[0] = yearByte(when.year);
+    p[0] = low8(when.year - 1900);
     p[1] = low8(when.month);
     p[2] = low8(when.day);
     if (withTime) {
@@ -73,6 +75,7 @@ CreateResult writeFlex(const FormatParameters& p, SectorWriter& writer, const Lo
                        ProgressSink& progress) {
     const int tracks = p.tracks;
     const int spt = static_cast<int>(sectorsPerTrack(p));
+    const int trackZero = static_cast<int>(trackZeroSectors(p));
     Sector buffer{};
 
     // Track 0: boot, system sector, SIR, reserved sector, then the directory chain.
@@ -104,7 +107,7 @@ CreateResult writeFlex(const FormatParameters& p, SectorWriter& writer, const Lo
         return writeFailed();
 
     buffer.fill(0);
-    for (int n = 4; n < spt; ++n) {
+    for (int n = 4; n < trackZero; ++n) {
         buffer[1] = low8(n + 1);
         if (!writer.write(buffer))
             return writeFailed();
@@ -271,10 +274,16 @@ int os9ClusterSize(std::int64_t totalSectors) {
     return 0;
 }
 
+std::int64_t trackZeroSectors(const FormatParameters& p) {
+    if (p.format == DiskFormat::Os9 || p.trackZeroSectors == 0)
+        return sectorsPerTrack(p);
+    return p.trackZeroSectors;
+}
+
 std::int64_t imageSectorCount(const FormatParameters& p) {
     if (p.format == DiskFormat::Os9)
         return os9TotalSectors(p);
-    return std::int64_t{p.tracks} * sectorsPerTrack(p);
+    return trackZeroSectors(p) + std::int64_t{p.tracks - 1} * sectorsPerTrack(p);
 }
 
 Status checkFormatLimits(const FormatParameters& p) {
@@ -293,6 +302,13 @@ Status checkFormatLimits(const FormatParameters& p) {
     if (p.tracks < MinTracks || spt < MinSectorsPerTrack)
         return {ErrorCode::BadGeometry,
                 "A diskette needs at least 2 tracks of 5 sectors; no image was made."};
+    if (p.trackZeroSectors != 0 && !flex)
+        return {ErrorCode::BadGeometry,
+                "Only a FLEX diskette can have a track 0 of its own size; no image was made."};
+    if (p.trackZeroSectors != 0 &&
+        (p.trackZeroSectors < MinSectorsPerTrack || p.trackZeroSectors > spt))
+        return {ErrorCode::BadGeometry, "Track 0 needs 5 to " + std::to_string(spt) +
+                                            " sectors (the sectors per track); no image was made."};
     return {};
 }
 
@@ -330,7 +346,11 @@ Status createImageFile(const std::string& path, const FormatParameters& p, const
 
     CreateResult result;
     {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        // A buffer of our own: the stream's default would cost a system call every few sectors.
+        std::vector<char> buffer(256 * 1024);
+        std::ofstream out;
+        out.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        out.open(temporary, std::ios::binary | std::ios::trunc);
         if (!out) {
             fs::remove(temporary, error);
             return {ErrorCode::OpenFailed, "Unable to create " + path + "; nothing was changed."};

@@ -25,6 +25,9 @@ struct FormatParameters {
     bool includeBootSector = true;
     Processor processor = Processor::M6809;
     std::string volumeName; // at most 32 characters are used
+    // FLEX only: sectors of track 0 when it has fewer than the other tracks (often single
+    // density on a double-density disk), from 5 to sectorsPerTrack; 0 = as many as the others.
+    std::int32_t trackZeroSectors = 0;
 };
 
 constexpr std::int32_t MaxTracks = 256;
@@ -43,11 +46,14 @@ std::string effectiveVolumeName(const FormatParameters& p);
 std::int64_t os9TotalSectors(const FormatParameters& p);
 // The smallest of 1, 2, 4, 8, 16 whose bitmap fits two sectors; 0 when none does.
 int os9ClusterSize(std::int64_t totalSectors);
-// Sectors the image file holds: tracks x sectorsPerTrack for FLEX, totalSectors for OS9.
+// Sectors of track 0: trackZeroSectors when given (FLEX), else sectorsPerTrack.
+std::int64_t trackZeroSectors(const FormatParameters& p);
+// Sectors the image file holds: track 0 and tracks x sectorsPerTrack for FLEX, totalSectors
+// for OS9.
 std::int64_t imageSectorCount(const FormatParameters& p);
 
-// Tracks first, then sectors, then the smallest usable geometry. BadGeometry with the text
-// to show; nothing is written by anyone before this passes.
+// Tracks first, then sectors, then the smallest usable geometry and track 0. BadGeometry with the
+// text to show; nothing is written by anyone before this passes.
 Status checkFormatLimits(const FormatParameters& p);
 
 // Reports the progress of a long write and lets the user cancel it between tracks.

@@ -25,13 +25,13 @@ bool isEmptyFreeChain(const SystemInformationRecord& sir) {
 }
 
 // Sets the link field of one sector, keeping the other 254 bytes as they are.
-Status relink(DiskImage& image, std::uint8_t maxSector, SectorLink at, SectorLink to) {
+Status relink(DiskImage& image, SectorLink at, SectorLink to) {
     Sector sector{};
-    Status status = image.readSector(at, maxSector, sector);
+    Status status = image.readSector(at, sector);
     if (!status.ok())
         return status;
     putLink(sector.data(), to);
-    return image.writeSector(at, maxSector, sector);
+    return image.writeSector(at, sector);
 }
 
 } // namespace
@@ -43,13 +43,12 @@ Status deleteEntryAt(DiskImage& image, std::uint32_t slotOffset, const Directory
     SystemInformationRecord sir;
     Status status = image.readSir(sir);
     if (status.ok())
-        status = image.requireWholeGeometry(sir);
+        status = image.requireKnownLayout();
     if (!status.ok())
         return status;
-    const std::uint8_t maxSector = sir.maxSector;
 
     // Both chains are checked before the first write, so a bad link can never be written through.
-    const ChainWalk file = walkChain(image, maxSector, entry.startLink, sectorLimit(image));
+    const ChainWalk file = walkChain(image, entry.startLink, sectorLimit(image));
     if (file.end != ChainWalk::End::Null)
         return damaged(entry, chainProblemText(file));
     // Track 0 holds the boot, SIR and directory sectors: freeing one would let an import
@@ -68,7 +67,7 @@ Status deleteEntryAt(DiskImage& image, std::uint32_t slotOffset, const Directory
 
     const bool emptyFree = isEmptyFreeChain(sir);
     if (hasSectors && !emptyFree) {
-        const ChainWalk free = walkChain(image, maxSector, sir.firstFree, sectorLimit(image));
+        const ChainWalk free = walkChain(image, sir.firstFree, sectorLimit(image));
         if (free.end != ChainWalk::End::Null)
             return damaged(entry, "the free chain is damaged: " + chainProblemText(free));
         if (free.sectors.empty() || free.sectors.back() != sir.lastFree)
@@ -99,7 +98,7 @@ Status deleteEntryAt(DiskImage& image, std::uint32_t slotOffset, const Directory
             sir.firstFree = entry.startLink;
             sir.freeSectorCount = entry.sectorCount;
         } else {
-            status = relink(image, maxSector, sir.lastFree, entry.startLink);
+            status = relink(image, sir.lastFree, entry.startLink);
             if (!status.ok())
                 return status;
             sir.freeSectorCount =
@@ -109,7 +108,7 @@ Status deleteEntryAt(DiskImage& image, std::uint32_t slotOffset, const Directory
         status = image.writeSir(sir);
         if (!status.ok())
             return status;
-        status = relink(image, maxSector, sir.lastFree, SectorLink{});
+        status = relink(image, sir.lastFree, SectorLink{});
         if (!status.ok())
             return status;
     }
@@ -126,7 +125,7 @@ Status deleteFile(DiskImage& image, const std::string& name, const std::string& 
         return status;
     bool found = false;
     DirectorySlot match;
-    Status walk = walkDirectory(image, sir.maxSector, [&](const DirectorySlot& slot) {
+    Status walk = walkDirectory(image, [&](const DirectorySlot& slot) {
         if (slot.entry.isLive() && slot.entry.name() == name && slot.entry.ext() == ext) {
             found = true;
             match = slot;

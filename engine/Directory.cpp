@@ -1,39 +1,52 @@
 #include "engine/Directory.h"
 
-#include <set>
-
 namespace dw {
 
-Status walkDirectory(DiskImage& image, std::uint8_t maxSector,
-                     const std::function<SlotAction(const DirectorySlot&)>& visit) {
-    std::set<SectorLink> visited;
-    SectorLink current = FirstDirectorySector;
-    while (!current.namesNoSector()) {
-        if (!visited.insert(current).second)
-            return {ErrorCode::Damaged,
-                    "The directory chain is damaged: it returns to sector " + linkText(current)};
-        if (!image.contains(current, maxSector))
-            return {ErrorCode::Damaged, "The directory chain is damaged: link " +
-                                            linkText(current) + " lies outside the disk image"};
-        Sector bytes{};
-        Status status = image.readSector(current, maxSector, bytes);
-        if (!status.ok())
-            return status;
-        const std::uint32_t base = SectorOffset(current, maxSector);
-        const SectorLink next = getLink(bytes.data());
-        for (int k = 0; k < EntriesPerSector; ++k) {
-            const int at = DirectoryHeaderSize + DirectoryEntrySize * k;
-            DirectorySlot slot{base + static_cast<std::uint32_t>(at), current, k,
-                               DirectoryEntry::parse(bytes.data() + at)};
-            SlotAction action = visit(slot);
-            if (slot.entry.isEndOfDirectory() || action == SlotAction::Stop)
-                return {};
-            if (action == SlotAction::SkipSector)
-                break;
+bool DirectoryWalk::next(DirectorySlot& slot) {
+    if (atEnd_ || !status_.ok())
+        return false;
+    while (index_ >= EntriesPerSector) {
+        if (pending_.namesNoSector()) {
+            atEnd_ = true;
+            return false;
         }
-        current = next;
+        if (!visited_.insert(pending_).second) {
+            status_ = {ErrorCode::Damaged, "The directory chain is damaged: it returns to sector " +
+                                               linkText(pending_)};
+            return false;
+        }
+        if (!image_.contains(pending_)) {
+            status_ = {ErrorCode::Damaged, "The directory chain is damaged: link " +
+                                               linkText(pending_) + " lies outside the disk image"};
+            return false;
+        }
+        status_ = image_.readSector(pending_, bytes_);
+        if (!status_.ok())
+            return false;
+        sector_ = pending_;
+        pending_ = getLink(bytes_.data());
+        index_ = 0;
     }
-    return {};
+    const int at = DirectoryHeaderSize + DirectoryEntrySize * index_;
+    slot = {image_.SectorOffset(sector_) + static_cast<std::uint32_t>(at), sector_, index_,
+            DirectoryEntry::parse(bytes_.data() + at)};
+    ++index_;
+    atEnd_ = slot.entry.isEndOfDirectory();
+    return true;
+}
+
+Status walkDirectory(DiskImage& image,
+                     const std::function<SlotAction(const DirectorySlot&)>& visit) {
+    DirectoryWalk walk(image);
+    DirectorySlot slot;
+    while (walk.next(slot)) {
+        const SlotAction action = visit(slot);
+        if (action == SlotAction::Stop)
+            return {};
+        if (action == SlotAction::SkipSector)
+            walk.skipSector();
+    }
+    return walk.status();
 }
 
 Status readListing(DiskImage& image, Listing& out) {
@@ -43,7 +56,7 @@ Status readListing(DiskImage& image, Listing& out) {
     if (!status.ok())
         return status;
     out.sir = sir;
-    return walkDirectory(image, sir.maxSector, [&](const DirectorySlot& slot) {
+    return walkDirectory(image, [&](const DirectorySlot& slot) {
         if (slot.entry.isLive())
             out.entries.push_back(slot.entry);
         return SlotAction::Continue;

@@ -1,54 +1,96 @@
 #pragma once
 
-// The open image file. Every access is a positioned read or write of a whole record; nothing
-// of the image is cached between operations except its length, measured again with each
-// fresh read of the SIR.
+// The open image. Every access is a positioned read or write of a whole record, and this is
+// the one place that maps a sector link to a byte offset. Nothing of the image is cached
+// between operations except its length and layout, found again with each fresh read of the SIR.
 
 #include "engine/Format.h"
+#include "engine/SectorStore.h"
 #include "engine/Status.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace dw {
+
+// Where the sectors lie in the file. Besides the plain layout (every track of maxSector
+// sectors from byte 0), real collections hold images whose track 0 has fewer sectors (often
+// single density on a double-density disk) and images with a short header before track 0.
+struct ImageLayout {
+    std::uint8_t maxSector = 0;        // sectors per track, from the SIR
+    std::uint8_t trackZeroSectors = 0; // sectors of track 0: maxSector unless it is shorter
+    std::uint32_t headerBytes = 0;     // bytes before track 0 sector 1
+    // False when the file's length fits no layout of its SIR's geometry: the plain layout is
+    // then assumed for reading, and nothing is written.
+    bool fitsLength = true;
+
+    bool hasSector(SectorLink link) const {
+        return link.sector != 0 && link.sector <= (link.track == 0 ? trackZeroSectors : maxSector);
+    }
+    // Byte offset of a sector in the file; the link must be one hasSector accepts.
+    std::uint32_t SectorOffset(SectorLink link) const {
+        const std::uint32_t index =
+            link.track == 0 ? link.sector - 1u
+                            : trackZeroSectors + (link.track - 1u) * maxSector + link.sector - 1u;
+        return headerBytes + index * SectorSize;
+    }
+    std::uint32_t sirOffset() const { return headerBytes + SirOffset; }
+    // The file length this layout gives tracks 0..maxTrack.
+    std::uint64_t lengthFor(std::uint8_t maxTrack) const {
+        return headerBytes +
+               (std::uint64_t{trackZeroSectors} + std::uint64_t{maxTrack} * maxSector) * SectorSize;
+    }
+};
+
+// The layout a file of `length` bytes has when the SIR found `headerBytes` into it gives this
+// geometry: every track whole, or track 0 shorter by whole sectors (at least 5 left). A file
+// longer than the geometry keeps the plain layout. fitsLength is false when no rule fits.
+ImageLayout layoutForLength(std::uint64_t length, std::uint32_t headerBytes, std::uint8_t maxTrack,
+                            std::uint8_t maxSector);
 
 class DiskImage {
 public:
     // Opens read-write ("r+b"), else read-only ("rb"). Fails with OpenFailed when neither works.
     static Status open(const std::string& path, std::unique_ptr<DiskImage>& out);
     static Status openReadOnly(const std::string& path, std::unique_ptr<DiskImage>& out);
+    // An image held in `bytes`, which must outlive it; writes change `bytes` in place.
+    static std::unique_ptr<DiskImage> inMemory(std::vector<std::uint8_t>& bytes, bool readOnly);
 
-    ~DiskImage();
     DiskImage(const DiskImage&) = delete;
     DiskImage& operator=(const DiskImage&) = delete;
 
     const std::string& path() const { return path_; }
     bool readOnly() const { return readOnly_; }
     std::uint64_t fileSize() const { return size_; }
+    const ImageLayout& layout() const { return layout_; }
+    // Grows with every write, so that what a caller knows of the image can tell it is stale.
+    std::uint64_t writeCount() const { return writes_; }
 
-    // Reads the 24 bytes at offset 528 and measures the file again. Refuses an image too short
-    // for its SIR and first directory sector, or whose maxSector is 0 (BadImage).
+    // Measures the file, finds its layout and reads the SIR from it. Refuses an image too
+    // short for its SIR and first directory sector, or whose maxSector is below 5 (BadImage).
     Status readSir(SystemInformationRecord& sir);
     Status writeSir(const SystemInformationRecord& sir);
 
-    // Before a change: an image shorter than its SIR's geometry is laid out some other way
-    // (often a track 0 of its own size), so sector addresses would name the wrong bytes and a
-    // write could land inside another file. Such an image is only read.
-    Status requireWholeGeometry(const SystemInformationRecord& sir) const;
+    // Before a change: refuses an image whose length fits no known layout (BadImage), since
+    // sector addresses might name the wrong bytes and a write could land inside another file.
+    Status requireKnownLayout() const;
 
-    // True when the link names a sector of this geometry that lies wholly inside the file:
-    // sector 1..maxSector and SectorOffset + 256 <= file length. Tracks above maxTrack are
-    // addressable; the consistency check reports them.
-    bool contains(SectorLink link, std::uint8_t maxSector) const;
+    // True when the link names a sector of the layout that lies wholly inside the file. Tracks
+    // above maxTrack are addressable; the consistency check reports them.
+    bool contains(SectorLink link) const;
+    std::uint32_t SectorOffset(SectorLink link) const { return layout_.SectorOffset(link); }
 
     // Whole sectors and link fields; each refuses a link that `contains` rejects (InvalidLink).
-    Status readSector(SectorLink link, std::uint8_t maxSector, Sector& out);
-    Status writeSector(SectorLink link, std::uint8_t maxSector, const Sector& sector);
-    Status readLink(SectorLink at, std::uint8_t maxSector, SectorLink& out);
-    Status writeLink(SectorLink at, std::uint8_t maxSector, SectorLink value);
+    Status readSector(SectorLink link, Sector& out);
+    Status writeSector(SectorLink link, const Sector& sector);
+    Status readLink(SectorLink at, SectorLink& out);
+    Status writeLink(SectorLink at, SectorLink value);
+    // Consecutive sectors of the file in one transfer: `links` must lie back to back in the
+    // file (as a chain in address order does); `bytes` holds 256 bytes for each.
+    Status writeSectors(std::span<const SectorLink> links, std::span<const std::uint8_t> bytes);
 
     // Directory slots by their byte offset in the file (offsets come from the directory walk).
     Status readEntry(std::uint32_t offset, DirectoryEntry& out);
@@ -60,21 +102,16 @@ public:
     Status flush();
 
 private:
-    DiskImage(std::FILE* file, std::string path, bool readOnly);
-    void measure();
+    DiskImage(std::unique_ptr<SectorStore> store, std::string path, bool readOnly);
+    // Length and layout from the store; false when no SIR can be read at all.
+    bool findLayout(SystemInformationRecord& sir);
 
-    // Where the stream stands after the last transfer, so that sequential transfers in the same
-    // direction skip the seek and keep the stream's buffer. A change of direction always seeks,
-    // as the C library requires.
-    enum class LastTransfer { None, Read, Write };
-    bool positionAt(std::uint64_t offset, LastTransfer direction);
-
-    std::FILE* file_ = nullptr;
-    LastTransfer last_ = LastTransfer::None;
-    std::uint64_t position_ = 0;
+    std::unique_ptr<SectorStore> store_;
     std::string path_;
     bool readOnly_ = false;
     std::uint64_t size_ = 0;
+    ImageLayout layout_;
+    std::uint64_t writes_ = 0;
 };
 
 } // namespace dw

@@ -1,6 +1,8 @@
 #include "engine/Extract.h"
+#include "engine/Chain.h"
 #include "engine/HostNames.h"
 
+#include <array>
 #include <vector>
 
 namespace dw {
@@ -23,7 +25,11 @@ bool selectsText(std::uint8_t first, CopyVariant variant) {
 // the last data byte of a sector takes its count from the next one.
 class TextConverter {
 public:
-    explicit TextConverter(const ExtractOptions& options) : options_(options) {}
+    explicit TextConverter(const ExtractOptions& options) : options_(options) {
+        for (int b = 0; b < 256; ++b)
+            special_[b] = b == SpaceMarker || b == CarriageReturn ||
+                          (b == 0 && options_.variant == CopyVariant::View);
+    }
 
     // The data bytes of one sector: runs of bytes that no rule touches are copied whole.
     void putAll(const std::uint8_t* data, std::size_t size, std::string& out) {
@@ -65,10 +71,7 @@ public:
     }
 
 private:
-    bool special(std::uint8_t b) const {
-        return b == SpaceMarker || b == CarriageReturn ||
-               (b == 0 && options_.variant == CopyVariant::View);
-    }
+    bool special(std::uint8_t b) const { return special_[b]; }
 
     std::size_t spaceCount(std::uint8_t count) const {
         if (options_.variant == CopyVariant::View)
@@ -85,12 +88,9 @@ private:
     }
 
     const ExtractOptions& options_;
+    std::array<bool, 256> special_{}; // bytes some rule touches, by value
     bool pending_ = false;
 };
-
-std::size_t sectorIndex(SectorLink link, std::uint8_t maxSector) {
-    return std::size_t{link.track} * maxSector + link.sector - 1;
-}
 
 } // namespace
 
@@ -103,10 +103,10 @@ Status chooseTransferMode(DiskImage& image, SectorLink startLink, bool randomFla
     Status status = image.readSir(sir);
     if (!status.ok())
         return status;
-    if (!image.contains(startLink, sir.maxSector))
+    if (!image.contains(startLink))
         return {};
     std::uint8_t first[1] = {0};
-    status = image.readAt(SectorOffset(startLink, sir.maxSector) + SectorHeaderSize, first);
+    status = image.readAt(image.SectorOffset(startLink) + SectorHeaderSize, first);
     if (!status.ok())
         return status;
     if (selectsText(first[0], variant))
@@ -131,30 +131,30 @@ ExtractResult ExtractFile(DiskImage& image, SectorLink startLink, std::uint16_t 
     }
 
     TextConverter text(options);
-    std::vector<bool> copied(std::size_t{256} * sir.maxSector, false);
+    std::vector<bool> copied(256 * 256, false);
     std::string buffer;
     SectorLink current = startLink;
     for (std::uint32_t n = 0; n < sectorCount; ++n) {
         // Never read through 0/0, outside the image, or around a loop.
-        if (current.isNull() || !image.contains(current, sir.maxSector) ||
-            copied[sectorIndex(current, sir.maxSector)]) {
+        if (current.isNull() || !image.contains(current) || copied[linkIndex(current)]) {
             result.chainEndedEarly = true;
             break;
         }
-        copied[sectorIndex(current, sir.maxSector)] = true;
+        copied[linkIndex(current)] = true;
         Sector sector{};
-        result.status = image.readSector(current, sir.maxSector, sector);
+        result.status = image.readSector(current, sector);
         if (!result.status.ok())
             return result;
         current = getLink(sector.data());
 
-        buffer.clear();
         if (result.mode == TransferMode::Binary) {
-            buffer.assign(sector.begin() + SectorHeaderSize, sector.end());
+            out.write(reinterpret_cast<const char*>(sector.data() + SectorHeaderSize),
+                      SectorDataSize);
         } else {
+            buffer.clear();
             text.putAll(sector.data() + SectorHeaderSize, SectorDataSize, buffer);
+            out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
         }
-        out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
         if (!out) {
             result.status = {ErrorCode::WriteFailed, "Unable to write the target file"};
             return result;

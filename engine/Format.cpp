@@ -93,7 +93,8 @@ int fullYear(std::uint8_t y) {
 }
 
 std::uint8_t yearByte(int calendarYear) {
-    return static_cast<std::uint8_t>((calendarYear - 1900) & 0xFF);
+    const int twoDigits = calendarYear % 100;
+    return static_cast<std::uint8_t>(twoDigits < 0 ? twoDigits + 100 : twoDigits);
 }
 
 std::string dateText(std::uint8_t year, std::uint8_t month, std::uint8_t day) {

@@ -45,11 +45,6 @@ struct SectorLink {
 // "%03d-%03d", as the listing shows a link.
 std::string linkText(SectorLink link);
 
-// Byte offset of a sector in the image; the sectors per track always come from the image's SIR.
-inline std::uint32_t SectorOffset(SectorLink link, std::uint8_t maxSector) {
-    return ((std::uint32_t{link.track} * maxSector) + link.sector - 1) * SectorSize;
-}
-
 inline SectorLink getLink(const std::uint8_t* p) {
     return {p[0], p[1]};
 }
@@ -102,7 +97,8 @@ struct DirectoryEntry {
 
 // A year byte below 70 is 2000 + y, others 1900 + y.
 int fullYear(std::uint8_t yearByte);
-// The byte the engine writes for a calendar year: year - 1900, low 8 bits.
+// The byte the engine writes for a calendar year: two digits (year modulo 100), as FLEX itself
+// and other tools write it; the reading rule above turns it back into the full year.
 std::uint8_t yearByte(int calendarYear);
 // "%04d-%02d-%02d" with the year rule applied.
 std::string dateText(std::uint8_t yearByte, std::uint8_t month, std::uint8_t day);

@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <filesystem>
+#include <map>
+#include <optional>
 
 namespace dw {
 
@@ -37,22 +40,41 @@ constexpr std::size_t MaxSectors = 256 * 255;
 // file can take in; one byte beyond tells that more remains.
 constexpr std::size_t MaxSourceBytes = 2 * SectorDataSize * MaxSectors + 2;
 
+std::size_t sectorsFor(std::size_t bytes) {
+    return (bytes + SectorDataSize - 1) / SectorDataSize;
+}
+
+// The host file, held once: the text copy converts it in place.
 struct Source {
     std::vector<std::uint8_t> bytes;
     bool truncated = false; // the file holds more than `bytes`
+    // Sectors the file fills: 252 bytes of `bytes` each, the last padded with NULs, and in text
+    // mode possibly one more, empty sector (see textCopy).
+    std::size_t sectors = 0;
 };
 
 Status readSource(const std::string& path, Source& source) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file)
         return {ErrorCode::OpenFailed, "Unable to open " + path + "; it was not imported"};
-    std::vector<std::uint8_t> chunk(64 * 1024);
+    // The bytes go straight into `source`: a stream buffer would only copy them once more.
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    // Room for the whole file at once, so that the bytes are never copied while they grow.
+    std::error_code ignored;
+    const std::uintmax_t expected = std::filesystem::file_size(path, ignored);
+    if (!ignored)
+        source.bytes.reserve(
+            static_cast<std::size_t>(std::min<std::uintmax_t>(expected + 1, MaxSourceBytes)));
+    constexpr std::size_t Chunk = 1024 * 1024;
     bool failed = false;
     while (source.bytes.size() < MaxSourceBytes) {
-        std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file);
-        source.bytes.insert(source.bytes.end(), chunk.begin(),
-                            chunk.begin() + static_cast<std::ptrdiff_t>(got));
-        if (got < chunk.size()) {
+        const std::size_t before = source.bytes.size();
+        const std::size_t room = source.bytes.capacity() - before; // no copy while there is room
+        const std::size_t wanted = std::min(room > 0 ? room : Chunk, MaxSourceBytes - before);
+        source.bytes.resize(before + wanted);
+        const std::size_t got = std::fread(source.bytes.data() + before, 1, wanted, file);
+        source.bytes.resize(before + got);
+        if (got < wanted) {
             failed = std::ferror(file) != 0;
             break;
         }
@@ -67,51 +89,36 @@ Status readSource(const std::string& path, Source& source) {
     return {};
 }
 
-// The data areas of the file's sectors, with the source position after each, so that a full
-// disk can tell whether source data remains behind a sector.
-struct Blocks {
-    std::vector<std::array<std::uint8_t, SectorDataSize>> data;
-    std::vector<std::size_t> sourceEnd;
-};
-
-Blocks binaryBlocks(const Source& source) {
-    Blocks blocks;
-    const std::vector<std::uint8_t>& bytes = source.bytes;
-    for (std::size_t pos = 0; pos < bytes.size() && blocks.data.size() < MaxSectors;) {
-        std::array<std::uint8_t, SectorDataSize> data{};
-        std::size_t n = std::min<std::size_t>(SectorDataSize, bytes.size() - pos);
-        std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(pos), n, data.begin());
-        pos += n;
-        blocks.data.push_back(data);
-        blocks.sourceEnd.push_back(pos);
-    }
-    return blocks;
+void binaryCopy(Source& source) {
+    source.sectors = sectorsFor(source.bytes.size());
 }
 
-// Line feeds: one after a carriage return is dropped, any other becomes a carriage return.
-// The previous byte carries over from sector to sector; a sector that has read its first byte
-// is kept even when that byte was a dropped line feed.
-Blocks textBlocks(const Source& source, bool stripLineFeeds) {
-    Blocks blocks;
-    const std::vector<std::uint8_t>& bytes = source.bytes;
-    std::uint8_t previous = 0;
-    for (std::size_t pos = 0; pos < bytes.size() && blocks.data.size() < MaxSectors;) {
-        std::array<std::uint8_t, SectorDataSize> data{};
-        std::size_t stored = 0;
-        while (stored < data.size() && pos < bytes.size()) {
-            const std::uint8_t byte = bytes[pos++];
-            if (stripLineFeeds && byte == 0x0A) {
-                if (previous != 0x0D)
-                    data[stored++] = 0x0D;
-            } else {
-                data[stored++] = byte;
-            }
-            previous = byte;
-        }
-        blocks.data.push_back(data);
-        blocks.sourceEnd.push_back(pos);
+// The text copy. Line feeds: one after a carriage return is dropped, any other becomes a
+// carriage return; the bytes are converted in place, as the result is never longer. A sector
+// begins with every source byte read after a full one, so a dropped line feed that is the
+// source's last byte, right behind a full sector, makes one more, empty sector.
+void textCopy(Source& source, bool stripLineFeeds) {
+    std::vector<std::uint8_t>& bytes = source.bytes;
+    if (!stripLineFeeds) {
+        binaryCopy(source);
+        return;
     }
-    return blocks;
+    std::size_t stored = 0;
+    std::uint8_t previous = 0;
+    bool droppedLast = false;
+    for (std::size_t pos = 0; pos < bytes.size(); ++pos) {
+        const std::uint8_t byte = bytes[pos];
+        droppedLast = byte == 0x0A && previous == 0x0D;
+        if (byte == 0x0A) {
+            if (!droppedLast)
+                bytes[stored++] = 0x0D;
+        } else {
+            bytes[stored++] = byte;
+        }
+        previous = byte;
+    }
+    bytes.resize(stored);
+    source.sectors = sectorsFor(stored) + (droppedLast && stored % SectorDataSize == 0 ? 1 : 0);
 }
 
 // The sectors the file will take from the head of the free chain, each with the link it holds.
@@ -132,13 +139,13 @@ Status allocate(DiskImage& image, const SystemInformationRecord& sir, std::size_
         return Status{ErrorCode::Damaged, "The free chain is damaged: " + why};
     };
     while (out.sectors.size() < wanted && !hasZeroByte(current)) {
-        if (!image.contains(current, sir.maxSector))
+        if (!image.contains(current))
             return damaged("link " + linkText(current) + " lies outside the disk image");
         if (taken[linkIndex(current)])
             return damaged("it returns to sector " + linkText(current));
         taken[linkIndex(current)] = true;
         SectorLink next;
-        Status status = image.readLink(current, sir.maxSector, next);
+        Status status = image.readLink(current, next);
         if (!status.ok())
             return status;
         out.sectors.push_back(current);
@@ -147,75 +154,44 @@ Status allocate(DiskImage& image, const SystemInformationRecord& sir, std::size_
     }
     out.nextFree = current;
     out.exhausted = hasZeroByte(current);
-    if (!out.exhausted && !image.contains(current, sir.maxSector))
+    if (!out.exhausted && !image.contains(current))
         return damaged("link " + linkText(current) + " lies outside the disk image");
     if (!out.exhausted && taken[linkIndex(current)])
         return damaged("it returns to sector " + linkText(current));
     return {};
 }
 
-// On a damaged image the free chain may run into the directory or a file; none of their
-// sectors is ever overwritten. A file's chain counts as far as its links lead.
-Status checkUnowned(DiskImage& image, std::uint8_t maxSector,
-                    const std::vector<SectorLink>& sectors) {
-    std::vector<bool> taking(256 * 256, false);
-    for (SectorLink link : sectors)
-        taking[linkIndex(link)] = true;
-    const std::size_t limit = image.fileSize() / SectorSize + 1;
-    auto clash = [&](SectorLink start, const std::string& owner) -> Status {
-        for (SectorLink link : walkChain(image, maxSector, start, limit).sectors) {
-            if (taking[linkIndex(link)])
-                return {ErrorCode::Damaged, "The free chain is damaged: its sector " +
-                                                linkText(link) + " also belongs to " + owner};
-        }
-        return {};
-    };
-    Status status = clash(FirstDirectorySector, "the directory");
-    std::vector<DirectoryEntry> files;
-    Status walk = walkDirectory(image, maxSector, [&](const DirectorySlot& slot) {
-        if (slot.entry.isLive())
-            files.push_back(slot.entry);
-        return SlotAction::Continue;
-    });
-    if (status.ok())
-        status = walk;
-    for (std::size_t i = 0; status.ok() && i < files.size(); ++i)
-        status = clash(files[i].startLink, files[i].name() + "." + files[i].ext());
-    return status;
+bool sameSir(const SystemInformationRecord& a, const SystemInformationRecord& b) {
+    std::array<std::uint8_t, SirSize> x{}, y{};
+    a.serialize(x.data());
+    b.serialize(y.data());
+    return x == y;
 }
 
-struct Scan {
-    std::uint32_t slotOffset = 0; // 0: no never-used slot
-    bool matched = false;
-    std::uint32_t matchOffset = 0;
-    DirectoryEntry match;
-};
+} // namespace
 
-Status scanDirectory(DiskImage& image, std::uint8_t maxSector, const FlexName& name, Scan& scan) {
-    return walkDirectory(image, maxSector, [&](const DirectorySlot& slot) {
-        if (slot.entry.isEndOfDirectory()) {
-            scan.slotOffset = slot.offset;
-            return SlotAction::Stop;
-        }
-        if (slot.entry.isLive() && slot.entry.name() == name.name && slot.entry.ext() == name.ext) {
-            scan.matched = true;
-            scan.matchOffset = slot.offset;
-            scan.match = slot.entry;
-            return SlotAction::Stop;
-        }
-        return SlotAction::Continue;
-    });
-}
-
-class Importer {
+// What the session knows of the image between files: the directory up to its end, and which
+// sector the directory or a live file owns (on a damaged image the free chain may run into
+// them, and none of their sectors may ever be overwritten). It is read once, kept up to date
+// with every file the session adds, and read again whenever anything else wrote through the
+// image, the SIR or the file's length is not what the session last left (another program
+// changed the image), or after a replacement.
+class ImportSession::Impl {
 public:
-    Importer(DiskImage& image, const std::string& hostPath, const ImportOptions& options,
-             ImportQuestions& questions)
-        : image_(image), hostPath_(hostPath), options_(options), questions_(questions) {}
+    Impl(DiskImage& image, const ImportOptions& options, ImportQuestions& questions)
+        : image_(image), options_(options), questions_(questions) {}
 
-    ImportResult run(const std::string& flexNameOverride);
+    ImportResult run(const std::string& hostPath, const std::string& flexNameOverride);
 
 private:
+    static constexpr std::int32_t NoOwner = -1;
+    static constexpr std::int32_t DirectoryOwner = -2;
+
+    struct LiveFile {
+        std::uint32_t offset = 0;
+        DirectoryEntry entry;
+    };
+
     ImportResult fail(const Status& status) {
         if (status.code() != ErrorCode::Cancelled)
             questions_.tell(status.text());
@@ -229,18 +205,36 @@ private:
     std::string notImported() const { return "; " + result_.flexName + " was not imported"; }
     bool settleName(const std::string& flexNameOverride);
     bool textMode(const Source& source);
-    Status commit(const SystemInformationRecord& sir, const Blocks& blocks,
+
+    // Reads the directory and the owned sectors unless what the session holds is still current.
+    Status know(const SystemInformationRecord& sir);
+    // Walks on to the slot that ends the directory, taking in the live files on the way.
+    void walkToEnd();
+    void claim(SectorLink start, std::int32_t owner);
+    Status checkUnowned(const std::vector<SectorLink>& sectors) const;
+    Status commit(const SystemInformationRecord& sir, const Source& source,
                   const Allocation& allocation, std::uint32_t slotOffset);
 
     DiskImage& image_;
-    const std::string& hostPath_;
-    const ImportOptions& options_;
+    const ImportOptions options_;
     ImportQuestions& questions_;
+    std::string hostPath_;
     FlexName name_;
     ImportResult result_;
+
+    bool known_ = false;
+    SystemInformationRecord knownSir_;
+    std::uint64_t knownSize_ = 0;
+    std::uint64_t knownWrites_ = 0;       // the image's writeCount when the session last knew it
+    std::unique_ptr<DirectoryWalk> walk_; // stands at endSlot_ (or at the end of the chain)
+    std::optional<std::uint32_t> endSlot_;
+    std::vector<LiveFile> files_;               // live entries in directory order
+    std::map<std::string, std::size_t> byName_; // "NAME.EXT" -> the first such entry in files_
+    std::vector<std::int32_t>
+        owner_; // by linkIndex: DirectoryOwner, an index into files_, or NoOwner
 };
 
-bool Importer::settleName(const std::string& flexNameOverride) {
+bool ImportSession::Impl::settleName(const std::string& flexNameOverride) {
     FlexName pair =
         flexNameOverride.empty() ? splitHostName(hostPath_) : splitAnswer(flexNameOverride);
     while (!acceptable(pair)) {
@@ -254,7 +248,7 @@ bool Importer::settleName(const std::string& flexNameOverride) {
     return true;
 }
 
-bool Importer::textMode(const Source& source) {
+bool ImportSession::Impl::textMode(const Source& source) {
     switch (options_.mode) {
     case ImportMode::Text:
         return true;
@@ -272,7 +266,68 @@ bool Importer::textMode(const Source& source) {
     return !questions_.askBinary(binaryQuestion(pc.name + "." + pc.ext));
 }
 
-ImportResult Importer::run(const std::string& flexNameOverride) {
+void ImportSession::Impl::claim(SectorLink start, std::int32_t owner) {
+    for (SectorLink link : walkChain(image_, start, image_.fileSize() / SectorSize + 1).sectors) {
+        std::int32_t& slot = owner_[linkIndex(link)];
+        if (slot == NoOwner)
+            slot = owner;
+    }
+}
+
+void ImportSession::Impl::walkToEnd() {
+    endSlot_.reset();
+    DirectorySlot slot;
+    while (walk_->next(slot)) {
+        if (slot.entry.isEndOfDirectory()) {
+            endSlot_ = slot.offset;
+            return;
+        }
+        if (!slot.entry.isLive())
+            continue;
+        const std::size_t index = files_.size();
+        files_.push_back({slot.offset, slot.entry});
+        byName_.emplace(slot.entry.name() + "." + slot.entry.ext(), index);
+        claim(slot.entry.startLink, static_cast<std::int32_t>(index));
+    }
+}
+
+Status ImportSession::Impl::know(const SystemInformationRecord& sir) {
+    if (known_ && image_.writeCount() == knownWrites_ && sameSir(sir, knownSir_) &&
+        image_.fileSize() == knownSize_)
+        return walk_->status();
+    known_ = true;
+    knownWrites_ = image_.writeCount();
+    knownSir_ = sir;
+    knownSize_ = image_.fileSize();
+    files_.clear();
+    byName_.clear();
+    owner_.assign(256 * 256, NoOwner);
+    claim(FirstDirectorySector, DirectoryOwner);
+    walk_ = std::make_unique<DirectoryWalk>(image_);
+    walkToEnd();
+    return walk_->status();
+}
+
+Status ImportSession::Impl::checkUnowned(const std::vector<SectorLink>& sectors) const {
+    for (SectorLink link : sectors) {
+        const std::int32_t owner = owner_[linkIndex(link)];
+        if (owner == NoOwner)
+            continue;
+        const std::string who = owner == DirectoryOwner
+                                    ? std::string("the directory")
+                                    : files_[static_cast<std::size_t>(owner)].entry.name() + "." +
+                                          files_[static_cast<std::size_t>(owner)].entry.ext();
+        return {ErrorCode::Damaged, "The free chain is damaged: its sector " + linkText(link) +
+                                        " also belongs to " + who};
+    }
+    return {};
+}
+
+ImportResult ImportSession::Impl::run(const std::string& hostPath,
+                                      const std::string& flexNameOverride) {
+    hostPath_ = hostPath;
+    name_ = {};
+    result_ = {};
     if (image_.readOnly())
         return fail(
             {ErrorCode::ReadOnly, "The disk image is open read-only; nothing was imported"});
@@ -292,25 +347,25 @@ ImportResult Importer::run(const std::string& flexNameOverride) {
     SystemInformationRecord sir;
     status = image_.readSir(sir);
     if (status.ok())
-        status = image_.requireWholeGeometry(sir);
+        status = image_.requireKnownLayout();
     if (!status.ok())
         return fail(status);
 
-    Scan scan;
-    status = scanDirectory(image_, sir.maxSector, name_, scan);
+    status = know(sir);
     if (!status.ok())
         return fail({status.code(), status.text() + notImported()});
-    bool replacing = false;
-    if (scan.matched) {
+    const auto match = byName_.find(result_.flexName);
+    const bool replacing = match != byName_.end();
+    if (replacing) {
         if (!questions_.askReplace(ReplaceQuestion))
             return cancelled();
-        replacing = true;
-    } else if (scan.slotOffset == 0) {
+    } else if (!endSlot_) {
         return fail({ErrorCode::DirectoryFull, "The directory is full" + notImported()});
     }
+    const LiveFile old = replacing ? files_[match->second] : LiveFile{};
 
     // Checked before a replacement too: one that frees no sector must not delete for nothing.
-    const bool freesSectors = replacing && !scan.match.startLink.isNull();
+    const bool freesSectors = replacing && !old.entry.startLink.isNull();
     if (!freesSectors && hasZeroByte(sir.firstFree))
         return fail({ErrorCode::InvalidLink, firstFreeLinkMessage(sir.firstFree)});
     result_.text = textMode(source);
@@ -319,61 +374,87 @@ ImportResult Importer::run(const std::string& flexNameOverride) {
         return fail({ErrorCode::DiskFull, hostPath_ + " is too large" + notImported()});
     if (compress) // the line-feed rule goes first here, before counts of 10 or 13 exist
         source.bytes = compressedText(source.bytes, options_.stripLineFeeds);
-    const Blocks blocks = result_.text ? textBlocks(source, options_.stripLineFeeds && !compress)
-                                       : binaryBlocks(source);
+    if (result_.text)
+        textCopy(source, options_.stripLineFeeds && !compress);
+    else
+        binaryCopy(source);
+    const std::size_t wanted = source.sectors + (source.truncated ? 1 : 0);
 
-    std::uint32_t slotOffset = scan.slotOffset;
+    std::uint32_t slotOffset = replacing ? old.offset : *endSlot_;
     if (replacing) {
-        status = deleteEntryAt(image_, scan.matchOffset, scan.match, sir);
+        known_ = false; // the deletion changes the chains: read them again below
+        status = deleteEntryAt(image_, old.offset, old.entry, sir);
         if (!status.ok())
             return fail({status.code(), status.text() + notImported()});
-        slotOffset = scan.matchOffset;
         if (hasZeroByte(sir.firstFree))
             return fail({ErrorCode::InvalidLink, firstFreeLinkMessage(sir.firstFree)});
+        status = know(sir);
+        if (!status.ok())
+            return fail({status.code(), status.text() + notImported()});
     }
 
     Allocation allocation;
-    status = allocate(image_, sir, blocks.data.size(), allocation);
+    status = allocate(image_, sir, wanted, allocation);
     if (status.ok())
-        status = checkUnowned(image_, sir.maxSector, allocation.sectors);
+        status = checkUnowned(allocation.sectors);
     if (!status.ok())
         return fail({status.code(), status.text() + notImported()});
-    if (allocation.sectors.size() < blocks.data.size() && !questions_.askPartial(DiskFullQuestion))
+    if (allocation.sectors.size() < wanted && !questions_.askPartial(DiskFullQuestion))
         return cancelled();
 
     // Never reached: the scan refuses a file without a slot before anything is written.
     if (slotOffset == 0)
         return fail({ErrorCode::DirectoryFull, "OOPS - We just screwed up"});
 
-    status = commit(sir, blocks, allocation, slotOffset);
-    if (!status.ok())
+    status = commit(sir, source, allocation, slotOffset);
+    if (!status.ok()) {
+        known_ = false;
         return fail(status);
+    }
     result_.committed = true;
     result_.sectorsUsed = static_cast<std::uint16_t>(allocation.sectors.size());
     return result_;
 }
 
-// Data sectors in chain order, each keeping its free-chain link; then the end link, the SIR,
-// the entry and a flush. Until the SIR is written the free chain still runs through the new
-// sectors, so a failure half-way loses no free sector.
-Status Importer::commit(const SystemInformationRecord& sirBefore, const Blocks& blocks,
-                        const Allocation& allocation, std::uint32_t slotOffset) {
+// Data sectors in chain order, each keeping its free-chain link (runs that lie back to back
+// go in one write); then the end link, the SIR, the entry and a flush. Until the SIR is written
+// the free chain still runs through the new sectors, so a failure half-way loses no free sector.
+Status ImportSession::Impl::commit(const SystemInformationRecord& sirBefore, const Source& source,
+                                   const Allocation& allocation, std::uint32_t slotOffset) {
     const std::size_t used = allocation.sectors.size();
     const std::string stopped = "; the import of " + result_.flexName + " stopped";
+    constexpr std::size_t RunSectors = 256;
+    std::vector<std::uint8_t> run;
+    run.reserve(std::min(used, RunSectors) * SectorSize);
+    std::size_t runStart = 0;
     for (std::size_t i = 0; i < used; ++i) {
-        Sector sector{};
-        putLink(sector.data(), allocation.links[i]);
-        putBigEndian16(sector.data() + 2, static_cast<std::uint16_t>(i + 1));
-        std::copy(blocks.data[i].begin(), blocks.data[i].end(), sector.begin() + SectorHeaderSize);
-        Status status = image_.writeSector(allocation.sectors[i], sirBefore.maxSector, sector);
+        const std::size_t at = run.size();
+        run.resize(at + SectorSize, 0);
+        putLink(run.data() + at, allocation.links[i]);
+        putBigEndian16(run.data() + at + 2, static_cast<std::uint16_t>(i + 1));
+        const std::size_t from = i * SectorDataSize;
+        if (from < source.bytes.size()) {
+            const std::size_t n = std::min<std::size_t>(SectorDataSize, source.bytes.size() - from);
+            std::copy_n(source.bytes.begin() + static_cast<std::ptrdiff_t>(from), n,
+                        run.begin() + static_cast<std::ptrdiff_t>(at + SectorHeaderSize));
+        }
+        const bool runEnds = i + 1 == used || run.size() == RunSectors * SectorSize ||
+                             image_.SectorOffset(allocation.sectors[i + 1]) !=
+                                 image_.SectorOffset(allocation.sectors[i]) + SectorSize;
+        if (!runEnds)
+            continue;
+        Status status = image_.writeSectors(
+            std::span(allocation.sectors).subspan(runStart, i + 1 - runStart), run);
         if (!status.ok())
             return {status.code(), status.text() + stopped};
+        run.clear();
+        runStart = i + 1;
     }
     const SectorLink start = allocation.sectors.front();
     const SectorLink end = allocation.sectors.back();
     if (hasZeroByte(end))
         return {ErrorCode::InvalidLink, endLinkMessage(end)};
-    Status status = image_.writeLink(end, sirBefore.maxSector, SectorLink{});
+    Status status = image_.writeLink(end, SectorLink{});
     if (!status.ok())
         return {status.code(), status.text() + stopped};
 
@@ -408,10 +489,23 @@ Status Importer::commit(const SystemInformationRecord& sirBefore, const Blocks& 
         status = image_.flush();
     if (!status.ok())
         return {status.code(), status.text() + stopped};
+
+    // What the session knows follows the image: the new file owns its sectors, and a file
+    // written into the directory's end slot lets the directory go on after it.
+    knownWrites_ = image_.writeCount();
+    knownSir_ = sir;
+    const auto index = static_cast<std::int32_t>(files_.size());
+    for (SectorLink link : allocation.sectors)
+        if (owner_[linkIndex(link)] == NoOwner)
+            owner_[linkIndex(link)] = index;
+    files_.push_back({slotOffset, entry});
+    byName_.emplace(result_.flexName, files_.size() - 1);
+    if (endSlot_ && slotOffset == *endSlot_) {
+        walk_->resume();
+        walkToEnd();
+    }
     return {};
 }
-
-} // namespace
 
 std::string binaryQuestion(const std::string& pcName) {
     return pcName + " may be a binary file. Do\r\nyou wish to treat it as such?";
@@ -437,9 +531,20 @@ std::string endLinkMessage(SectorLink link) {
     return "The File End Sector contains an invlaid link [0x" + hex2(link.sector) + "]";
 }
 
+ImportSession::ImportSession(DiskImage& image, const ImportOptions& options,
+                             ImportQuestions& questions)
+    : impl_(std::make_unique<Impl>(image, options, questions)) {}
+
+ImportSession::~ImportSession() = default;
+
+ImportResult ImportSession::importFile(const std::string& hostPath,
+                                       const std::string& flexNameOverride) {
+    return impl_->run(hostPath, flexNameOverride);
+}
+
 ImportResult importFile(DiskImage& image, const std::string& hostPath, const ImportOptions& options,
                         ImportQuestions& questions, const std::string& flexNameOverride) {
-    return Importer(image, hostPath, options, questions).run(flexNameOverride);
+    return ImportSession(image, options, questions).importFile(hostPath, flexNameOverride);
 }
 
 bool confirmCompactionWarning(const ImportOptions& options, bool& warned,

@@ -8,6 +8,7 @@
 #include "engine/FlexName.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,25 @@ struct ImportResult {
 // (the user declined a question) has been told through `questions.tell` before it returns.
 ImportResult importFile(DiskImage& image, const std::string& hostPath, const ImportOptions& options,
                         ImportQuestions& questions, const std::string& flexNameOverride = {});
+
+// Many host files into one image in one command, each imported as importFile would import it:
+// the directory, and the sectors that the directory and the live files own (which no import may
+// write over), are read once and then kept up to date, instead of being read again for every
+// file. The SIR is still read afresh for each file; when it or the image's length is not what
+// the session last left, everything is read again.
+class ImportSession {
+public:
+    ImportSession(DiskImage& image, const ImportOptions& options, ImportQuestions& questions);
+    ~ImportSession();
+    ImportSession(const ImportSession&) = delete;
+    ImportSession& operator=(const ImportSession&) = delete;
+
+    ImportResult importFile(const std::string& hostPath, const std::string& flexNameOverride = {});
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
 
 // The one-time warning ("Binary Compaction, and Space Compression have not..."): the caller
 // keeps `warned` for its whole run. Returns false when the user declined (the command ends).

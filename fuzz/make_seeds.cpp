@@ -1,5 +1,5 @@
 // Writes the fuzzer's seed images into a folder: small sound images with text, binary, random
-// and empty files, and a few with typical damage.
+// and empty files, in each layout, and a few with typical damage.
 
 #include "tests/support/ImageBuilder.h"
 
@@ -24,8 +24,8 @@ Bytes textFile(std::size_t lines) {
     return b;
 }
 
-ImageBuilder withFiles(int tracks, int spt) {
-    ImageBuilder b = ImageBuilder::formatted(tracks, spt, "FUZZ");
+ImageBuilder withFiles(int tracks, int spt, const Layout& layout = {}) {
+    ImageBuilder b = ImageBuilder::formatted(tracks, spt, "FUZZ", layout);
     b.addFile("README", "TXT", textFile(40));
     b.addFile("GAME", "BIN", Bytes(600, 0x02), true);
     b.addFile("HIGH", "TXT", Bytes(300, 0xA0));
@@ -51,6 +51,10 @@ int main(int argc, char** argv) {
     save(ImageBuilder::formatted(3, 10));
     save(withFiles(6, 10));
     save(withFiles(8, 18));
+    // The other layouts found in collections: a shorter track 0, a header, and both.
+    save(withFiles(6, 18, {10, 0}));
+    save(withFiles(6, 10, {0, 64}));
+    save(withFiles(5, 18, {8, 200}));
 
     ImageBuilder many = ImageBuilder::formatted(12, 10);
     for (int i = 0; i < 25; ++i) // three directory sectors

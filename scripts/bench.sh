@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Prints the benchmark table: each operation's time and its ratio to a plain cp of as many bytes.
-# Then, when the window is built, its commands beside the same operations of diskwright-cli.
+# Prints the benchmark table: each operation's time, its ratio to a plain cp of as many bytes,
+# its system calls (one more run under strace) and its peak memory. Then, when the window is
+# built, its commands beside the same operations of diskwright-cli.
 set -euo pipefail
 build=${1:-build}
 work="$build/bench-work"

@@ -112,10 +112,10 @@ bool makeRandom(dw::DiskImage& image, const std::string& name, const std::string
     if (!image.readSir(sir).ok())
         return fail("cannot read the SIR");
     bool done = false;
-    dw::Status walk = dw::walkDirectory(image, sir.maxSector, [&](const dw::DirectorySlot& slot) {
+    dw::Status walk = dw::walkDirectory(image, [&](const dw::DirectorySlot& slot) {
         if (!slot.entry.isLive() || slot.entry.name() != name || slot.entry.ext() != ext)
             return dw::SlotAction::Continue;
-        dw::ChainWalk chain = dw::walkChain(image, sir.maxSector, slot.entry.startLink, 1000);
+        dw::ChainWalk chain = dw::walkChain(image, slot.entry.startLink, 1000);
         if (chain.end != dw::ChainWalk::End::Null || chain.sectors.size() < 3)
             return dw::SlotAction::Stop;
         std::vector<std::uint8_t> map;
@@ -131,13 +131,13 @@ bool makeRandom(dw::DiskImage& image, const std::string& name, const std::string
         }
         for (std::size_t i = 0; i < chain.sectors.size(); ++i) {
             dw::Sector sector{};
-            if (!image.readSector(chain.sectors[i], sir.maxSector, sector).ok())
+            if (!image.readSector(chain.sectors[i], sector).ok())
                 return dw::SlotAction::Stop;
             const std::uint16_t record = i < 2 ? 0 : static_cast<std::uint16_t>(i - 1);
             dw::putBigEndian16(sector.data() + 2, record);
             if (i == 0)
                 std::copy(map.begin(), map.end(), sector.begin() + dw::SectorHeaderSize);
-            if (!image.writeSector(chain.sectors[i], sir.maxSector, sector).ok())
+            if (!image.writeSector(chain.sectors[i], sector).ok())
                 return dw::SlotAction::Stop;
         }
         dw::DirectoryEntry entry = slot.entry;

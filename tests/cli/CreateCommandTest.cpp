@@ -111,3 +111,30 @@ TEST(CliCreate, BuiltProgramCreatesAnImage) {
     EXPECT_EQ(std::system(command.c_str()), 0);
     EXPECT_EQ(readFileBytes(path).size(), 35u * 36 * 256);
 }
+
+// A track 0 of its own size: made, shown by info and list, and used by every command.
+TEST(CliCreate, ShorterTrackZeroWorksEverywhere) {
+    const std::string path = freshPath("cli-track0.dsk");
+    CliRun run = cli({"create", path, "--tracks", "40", "--track0-sectors", "10"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.err.find("36 sectors per track (track 0: 10), 1404 free sectors"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(readFileBytes(path).size(), (10u + 39 * 36) * 256);
+
+    CliRun info = cli({"info", path, "--json"});
+    EXPECT_NE(info.out.find("\"track0Sectors\":10,\"headerBytes\":0"), std::string::npos)
+        << info.out;
+    const std::string host = tempPath("t0.txt");
+    writeFileBytes(host, {'A', 'B', '\n'});
+    EXPECT_EQ(cli({"import", path, host, "--name", "T0.TXT"}).code, 0);
+    CliRun cat = cli({"cat", path, "T0.TXT"});
+    EXPECT_EQ(cat.out.substr(0, 4), "AB\r\n");
+    EXPECT_EQ(cli({"delete", path, "T0.TXT", "--yes"}).code, 0);
+    CliRun check = cli({"check", path});
+    EXPECT_EQ(check.code, 0) << check.out << check.err;
+
+    CliRun bad = cli({"create", freshPath("cli-bad.dsk"), "--track0-sectors", "4"});
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_NE(bad.err.find("Track 0 needs 5 to 36 sectors"), std::string::npos) << bad.err;
+}

@@ -23,20 +23,20 @@ TEST(Chain, WalksStopAtNullLoopsAndLinksOutsideTheImage) {
     b.chain({{1, 1}, {1, 2}, {2, 7}});
     std::string path;
     auto image = openBuilt(b, path);
-    dw::ChainWalk walk = dw::walkChain(*image, 10, {1, 1}, 100);
+    dw::ChainWalk walk = dw::walkChain(*image, {1, 1}, 100);
     EXPECT_EQ(walk.end, dw::ChainWalk::End::Null);
     EXPECT_EQ(walk.sectors.size(), 3u);
-    EXPECT_EQ(dw::walkChain(*image, 10, {1, 1}, 2).end, dw::ChainWalk::End::Limit);
+    EXPECT_EQ(dw::walkChain(*image, {1, 1}, 2).end, dw::ChainWalk::End::Limit);
 
     b.setLink({2, 7}, {1, 2});
     image = openBuilt(b, path);
-    walk = dw::walkChain(*image, 10, {1, 1}, 100);
+    walk = dw::walkChain(*image, {1, 1}, 100);
     EXPECT_EQ(walk.end, dw::ChainWalk::End::Loop);
     EXPECT_EQ(walk.badLink, (dw::SectorLink{1, 2}));
 
     b.setLink({2, 7}, {9, 1});
     image = openBuilt(b, path);
-    EXPECT_EQ(dw::walkChain(*image, 10, {1, 1}, 100).end, dw::ChainWalk::End::OutsideImage);
+    EXPECT_EQ(dw::walkChain(*image, {1, 1}, 100).end, dw::ChainWalk::End::OutsideImage);
 }
 
 TEST(Chain, DeleteKeepsTheImageConsistent) {
@@ -109,12 +109,13 @@ struct NoAnswers : dw::ImportQuestions {
 };
 } // namespace
 
-// An image shorter than its geometry (here: a track 0 of fewer sectors) is laid out another
-// way; changing it by our addresses would write into other files.
-TEST(Chain, ImagesShorterThanTheirGeometryAreNeverChanged) {
+// An image whose length fits no layout of its geometry (here: 7 sectors short, which would
+// leave track 0 too few for a directory) is laid out some unknown way; changing it by our
+// addresses could write into other files.
+TEST(Chain, ImagesWhoseLengthFitsNoLayoutAreNeverChanged) {
     ImageBuilder b = ImageBuilder::formatted(10, 10);
     b.addFile("A", "TXT", std::vector<std::uint8_t>(600, 'a'));
-    b.bytes().resize(b.bytes().size() - 4 * 256);
+    b.bytes().resize(b.bytes().size() - 7 * 256);
     std::string path;
     auto image = openBuilt(b, path);
     const auto before = readFileBytes(path);

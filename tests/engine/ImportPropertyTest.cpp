@@ -1,5 +1,7 @@
-// Random imports, replacements and deletions on random geometries; after every step the image
-// must check clean, every file must hold exactly what was imported, and no sector may be lost.
+// Random imports, replacements and deletions on random geometries and layouts (a shorter track
+// 0, a header), one file at a time or through one import session that other changes happen
+// behind; after every step the image must check clean, every file must hold exactly what was
+// imported (read byte by byte, not through the engine), and no sector may be lost.
 
 #include "engine/Chain.h"
 #include "engine/Check.h"
@@ -76,12 +78,13 @@ Bytes randomSource(std::mt19937& rng, std::size_t size, bool text) {
 
 class Session {
 public:
-    Session(std::mt19937& rng, int tracks, int spt) : rng_(rng), spt_(spt), tracks_(tracks) {
+    Session(std::mt19937& rng, int tracks, int spt, const Layout& layout)
+        : rng_(rng), spt_(spt), tracks_(tracks), layout_(layout) {
         folder_ = tempPath("property");
         std::filesystem::create_directories(folder_);
-        const std::string path =
-            ImageBuilder::formatted(tracks, spt).save((folder_ / "disk.dsk").string());
-        EXPECT_TRUE(dw::DiskImage::open(path, image_).ok());
+        path_ = ImageBuilder::formatted(tracks, spt, "TEST", layout)
+                    .save((folder_ / "disk.dsk").string());
+        EXPECT_TRUE(dw::DiskImage::open(path_, image_).ok());
     }
     ~Session() { std::filesystem::remove_all(folder_); }
 
@@ -103,20 +106,22 @@ public:
         ASSERT_TRUE(dw::readListing(*image_, listing).ok());
         std::size_t sectors = listing.sir.freeSectorCount;
         std::map<std::string, Bytes> seen;
+        const Bytes image = readFileBytes(path_);
         for (const dw::DirectoryEntry& e : listing.entries) {
             sectors += e.sectorCount;
             const std::string key = e.name() + "." + e.ext();
             ASSERT_EQ(seen.count(key), 0u) << key << " is listed twice";
-            const dw::ChainWalk walk =
-                dw::walkChain(*image_, listing.sir.maxSector, e.startLink, 70000);
-            ASSERT_EQ(walk.end, dw::ChainWalk::End::Null);
-            ASSERT_EQ(walk.sectors.size(), e.sectorCount);
             Bytes data;
-            for (dw::SectorLink link : walk.sectors) {
-                dw::Sector sector{};
-                ASSERT_TRUE(image_->readSector(link, listing.sir.maxSector, sector).ok());
-                data.insert(data.end(), sector.begin() + 4, sector.end());
+            Link at{e.startLink.track, e.startLink.sector};
+            for (int n = 0; n < e.sectorCount; ++n) {
+                ASSERT_NE(at.sector, 0) << key << " ends early";
+                const std::size_t offset = layoutOffset(layout_, spt_, at);
+                ASSERT_LE(offset + 256, image.size()) << key;
+                data.insert(data.end(), image.begin() + static_cast<std::ptrdiff_t>(offset + 4),
+                            image.begin() + static_cast<std::ptrdiff_t>(offset + 256));
+                at = {image[offset], image[offset + 1]};
             }
+            ASSERT_TRUE(at.track == 0 && at.sector == 0) << key << " goes on";
             seen[key] = data;
         }
         EXPECT_EQ(sectors, std::size_t(tracks_ - 1) * spt_);
@@ -159,10 +164,14 @@ private:
         const std::string host = (folder_ / (name + (text ? ".txt" : ".bin"))).string();
         writeFileBytes(host, source);
 
-        dw::ImportOptions options;
-        options.mode = text ? dw::ImportMode::Text : dw::ImportMode::Binary;
-        RandomAnswers answers(rng_);
-        const dw::ImportResult result = dw::importFile(*image_, host, options, answers);
+        // Half the files go through the session, which must notice the other changes.
+        options_.mode = text ? dw::ImportMode::Text : dw::ImportMode::Binary;
+        RandomAnswers& answers = answers_;
+        answers.replaced = false;
+        answers.partialDeclined = false;
+        const dw::ImportResult result = rng_() % 2 == 0
+                                            ? dw::importFile(*image_, host, options_, answers)
+                                            : sessionFor(options_.mode).importFile(host);
         const std::string key = dw::upperCased(name) + (text ? ".TXT" : ".BIN");
         if (answers.replaced)
             files_.erase(key);
@@ -196,11 +205,28 @@ private:
         return sir.freeSectorCount;
     }
 
+    // A session's options are its own: one each for text and binary.
+    dw::ImportSession& sessionFor(dw::ImportMode mode) {
+        auto& session = mode == dw::ImportMode::Text ? textSession_ : session_;
+        if (!session) {
+            dw::ImportOptions options;
+            options.mode = mode;
+            session = std::make_unique<dw::ImportSession>(*image_, options, answers_);
+        }
+        return *session;
+    }
+
     std::mt19937& rng_;
     int spt_;
     int tracks_;
+    Layout layout_;
     std::filesystem::path folder_;
+    std::string path_;
     std::unique_ptr<dw::DiskImage> image_;
+    dw::ImportOptions options_;
+    RandomAnswers answers_{rng_};
+    std::unique_ptr<dw::ImportSession> session_;
+    std::unique_ptr<dw::ImportSession> textSession_;
     std::map<std::string, Bytes> files_; // what each live file's data must begin with
 };
 
@@ -219,11 +245,18 @@ TEST(ImportProperty, RandomImportsReplacementsAndDeletionsKeepTheImageSound) {
         const int tracks =
             large ? 35 + static_cast<int>(rng() % 46) : 2 + static_cast<int>(rng() % 6);
         const int spt = large ? 10 + static_cast<int>(rng() % 9) : 5 + static_cast<int>(rng() % 8);
-        Session run(rng, tracks, spt);
+        Layout layout;
+        if (rng() % 2 == 0)
+            layout.trackZeroSectors = 5 + static_cast<int>(rng() % static_cast<unsigned>(spt - 4));
+        if (rng() % 3 == 0)
+            layout.headerBytes = 1 + static_cast<int>(rng() % 255);
+        Session run(rng, tracks, spt, layout);
         const int roundSteps = large ? 40 : 80;
         for (int i = 0; i < roundSteps && !::testing::Test::HasFailure(); ++i, ++steps) {
             SCOPED_TRACE("step " + std::to_string(steps) + " on " + std::to_string(tracks) + "x" +
-                         std::to_string(spt));
+                         std::to_string(spt) + ", track 0 " +
+                         std::to_string(layout.trackZeroSectors) + ", header " +
+                         std::to_string(layout.headerBytes));
             run.step();
             run.verify();
         }

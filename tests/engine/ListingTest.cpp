@@ -32,12 +32,14 @@ TEST(Format, YearRuleDatesAndOffsets) {
     EXPECT_EQ(dw::fullYear(70), 1970);
     EXPECT_EQ(dw::fullYear(105), 2005);
     EXPECT_EQ(dw::fullYear(126), 2026);
-    EXPECT_EQ(dw::yearByte(2026), 126);
+    EXPECT_EQ(dw::yearByte(2026), 26); // two digits, as FLEX writes them
+    EXPECT_EQ(dw::yearByte(1999), 99);
     EXPECT_EQ(dw::dateText(99, 12, 31), "1999-12-31");
     EXPECT_EQ(dw::dateText(3, 1, 2), "2003-01-02");
-    EXPECT_EQ(dw::SectorOffset({1, 1}, 18), 4608u);
-    EXPECT_EQ(dw::SectorOffset({0, 5}, 18), 1024u);
-    EXPECT_EQ(dw::SectorOffset({0, 3}, 10), 512u);
+    const dw::ImageLayout plain18{18, 18, 0, true};
+    EXPECT_EQ(plain18.SectorOffset({1, 1}), 4608u);
+    EXPECT_EQ(plain18.SectorOffset({0, 5}), 1024u);
+    EXPECT_EQ(dw::ImageLayout({10, 10, 0, true}).SectorOffset({0, 3}), 512u);
 }
 
 TEST(Listing, VolumeTextsAndFullWidthFields) {

@@ -9,26 +9,46 @@
 
 namespace dwtest {
 
-ImageBuilder::ImageBuilder(int tracks, int sectorsPerTrack)
-    : tracks_(tracks), spt_(sectorsPerTrack),
-      bytes_(static_cast<std::size_t>(tracks) * sectorsPerTrack * 256, 0) {}
+std::size_t layoutOffset(const Layout& layout, int sectorsPerTrack, Link l) {
+    const std::size_t t0 = layout.trackZeroSectors ? layout.trackZeroSectors : sectorsPerTrack;
+    const std::size_t index = l.track == 0
+                                  ? static_cast<std::size_t>(l.sector - 1)
+                                  : t0 + static_cast<std::size_t>(l.track - 1) * sectorsPerTrack +
+                                        static_cast<std::size_t>(l.sector - 1);
+    return static_cast<std::size_t>(layout.headerBytes) + index * 256;
+}
+
+ImageBuilder::ImageBuilder(int tracks, int sectorsPerTrack, const Layout& layout)
+    : tracks_(tracks), spt_(sectorsPerTrack), layout_(layout),
+      t0_(layout.trackZeroSectors ? layout.trackZeroSectors : sectorsPerTrack),
+      bytes_(static_cast<std::size_t>(layout.headerBytes) +
+                 (static_cast<std::size_t>(t0_) +
+                  static_cast<std::size_t>(tracks - 1) * sectorsPerTrack) *
+                     256,
+             0) {
+    // A header of recognisable bytes, which no reader may take for sectors.
+    for (int i = 0; i < layout.headerBytes; ++i)
+        bytes_[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(0xA5 ^ i);
+}
 
 std::size_t ImageBuilder::offset(Link l) const {
-    return (static_cast<std::size_t>(l.track) * spt_ + l.sector - 1) * 256;
+    return layoutOffset(layout_, spt_, l);
 }
 
 std::uint8_t* ImageBuilder::sector(Link l) {
     std::size_t at = offset(l);
-    if (l.sector < 1 || at + 256 > bytes_.size())
+    const bool pastShortTrackZero = l.track == 0 && t0_ != spt_ && l.sector > t0_;
+    if (l.sector < 1 || pastShortTrackZero || at + 256 > bytes_.size())
         throw std::out_of_range("ImageBuilder: no such sector");
     return bytes_.data() + at;
 }
 
-ImageBuilder ImageBuilder::formatted(int tracks, int spt, const std::string& label) {
-    ImageBuilder b(tracks, spt);
+ImageBuilder ImageBuilder::formatted(int tracks, int spt, const std::string& label,
+                                     const Layout& layout) {
+    ImageBuilder b(tracks, spt, layout);
     b.setLink({0, 2}, {0, 3});
     b.setLink({0, 4}, {0, 5});
-    for (int s = 5; s < spt; ++s)
+    for (int s = 5; s < b.t0_; ++s)
         b.setLink({0, s}, {0, s + 1});
     for (int t = 1; t < tracks; ++t)
         for (int s = 1; s <= spt; ++s)
@@ -48,7 +68,7 @@ ImageBuilder ImageBuilder::formatted(int tracks, int spt, const std::string& lab
 
 ImageBuilder& ImageBuilder::sir(const SirSpec& fields) {
     sir_ = fields;
-    std::uint8_t* p = bytes_.data() + 528;
+    std::uint8_t* p = bytes_.data() + layout_.headerBytes + 528;
     for (int i = 0; i < 11; ++i)
         p[i] = i < static_cast<int>(fields.label.size())
                    ? static_cast<std::uint8_t>(fields.label[i])
@@ -151,7 +171,7 @@ ImageBuilder& ImageBuilder::addFile(const std::string& name, const std::string& 
     e.count = static_cast<int>(used.size());
     e.random = random ? 2 : 0;
     int dirSector = 5 + nextSlot_ / 10;
-    if (dirSector > spt_)
+    if (dirSector > t0_)
         throw std::runtime_error("ImageBuilder: directory full");
     entry({0, dirSector}, nextSlot_ % 10, e);
     ++nextSlot_;

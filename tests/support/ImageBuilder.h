@@ -15,6 +15,17 @@ struct Link {
     int sector = 0;
 };
 
+// Where the sectors lie: besides the plain layout, a track 0 of fewer sectors than the others
+// and a header before track 0, as images in real collections have them.
+struct Layout {
+    int trackZeroSectors = 0; // 0: as many as the other tracks
+    int headerBytes = 0;
+};
+
+// Byte offset of a sector, counted here without the engine: the header, then track 0's
+// sectors, then every further track of `sectorsPerTrack`.
+std::size_t layoutOffset(const Layout& layout, int sectorsPerTrack, Link l);
+
 struct SirSpec {
     std::string label = "TEST";
     int volumeNumber = 1;
@@ -38,16 +49,18 @@ struct EntrySpec {
 
 class ImageBuilder {
 public:
-    // A zero-filled image of tracks x sectorsPerTrack sectors.
-    ImageBuilder(int tracks, int sectorsPerTrack);
+    // A zero-filled image of tracks x sectorsPerTrack sectors, laid out as `layout` says.
+    ImageBuilder(int tracks, int sectorsPerTrack, const Layout& layout = {});
 
     // A freshly formatted layout: directory chain through track 0 sectors 5..last, free chain
     // through every sector of tracks 1.. in address order, SIR describing it.
     static ImageBuilder formatted(int tracks, int sectorsPerTrack,
-                                  const std::string& label = "TEST");
+                                  const std::string& label = "TEST", const Layout& layout = {});
 
     int tracks() const { return tracks_; }
     int sectorsPerTrack() const { return spt_; }
+    int trackZeroSectors() const { return t0_; }
+    const Layout& layout() const { return layout_; }
     std::vector<std::uint8_t>& bytes() { return bytes_; }
     std::size_t offset(Link l) const;
     std::uint8_t* sector(Link l);
@@ -74,6 +87,8 @@ public:
 private:
     int tracks_;
     int spt_;
+    Layout layout_;
+    int t0_; // sectors of track 0
     std::vector<std::uint8_t> bytes_;
     std::vector<Link> free_; // the builder's model of the free chain
     int nextSlot_ = 0;

@@ -1,0 +1,192 @@
+#include "engine/SectorStore.h"
+
+#include <algorithm>
+#include <array>
+
+#ifndef _WIN32
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace dw {
+
+namespace {
+#ifdef _WIN32
+bool seekTo(std::FILE* file, std::uint64_t offset) {
+    return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
+}
+#endif
+
+bool overlaps(std::uint64_t aStart, std::size_t aSize, std::uint64_t bStart, std::size_t bSize) {
+    return aStart < bStart + bSize && bStart < aStart + aSize;
+}
+} // namespace
+
+FileStore::FileStore(std::FILE* file) : file_(file) {
+    // The buffering is ours: the stream's own would keep bytes across a seek, and the C library
+    // gives it 4 KiB whatever size is asked for without a buffer of the caller's.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
+}
+
+FileStore::~FileStore() {
+    writePending();
+    std::fclose(file_);
+}
+
+std::uint64_t FileStore::size() {
+#ifdef _WIN32
+    positionKnown_ = false;
+    if (_fseeki64(file_, 0, SEEK_END) != 0)
+        return 0;
+    const long long end = _ftelli64(file_);
+    return end > 0 ? static_cast<std::uint64_t>(end) : 0;
+#else
+    struct stat info {};
+    if (fstat(fileno(file_), &info) != 0 || info.st_size < 0)
+        return 0;
+    return static_cast<std::uint64_t>(info.st_size);
+#endif
+}
+
+std::size_t FileStore::rawRead(std::uint64_t offset, std::uint8_t* bytes, std::size_t size) {
+#ifndef _WIN32
+    // Positioned transfers: no seek to pay for.
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got =
+            ::pread(fileno(file_), bytes + done, size - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+#else
+    if (!positionKnown_ || position_ != offset) {
+        positionKnown_ = false;
+        if (!seekTo(file_, offset))
+            return 0;
+    }
+    const std::size_t got = std::fread(bytes, 1, size, file_);
+    positionKnown_ = !std::ferror(file_) && !std::feof(file_);
+    position_ = offset + got;
+    std::clearerr(file_);
+    return got;
+#endif
+}
+
+bool FileStore::rawWrite(std::uint64_t offset, const std::uint8_t* bytes, std::size_t size) {
+#ifndef _WIN32
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t put =
+            ::pwrite(fileno(file_), bytes + done, size - done, static_cast<off_t>(offset + done));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+#else
+    if (!positionKnown_ || position_ != offset) {
+        positionKnown_ = false;
+        if (!seekTo(file_, offset))
+            return false;
+    }
+    const bool written = std::fwrite(bytes, 1, size, file_) == size;
+    positionKnown_ = written;
+    position_ = offset + size;
+    return written;
+#endif
+}
+
+bool FileStore::writePending() {
+    if (pending_.empty())
+        return true;
+    const bool written = rawWrite(pendingStart_, pending_.data(), pending_.size());
+    pending_.clear();
+    return written;
+}
+
+bool FileStore::read(std::uint64_t offset, std::span<std::uint8_t> bytes) {
+    if (!pending_.empty() && overlaps(offset, bytes.size(), pendingStart_, pending_.size()) &&
+        !writePending())
+        return false;
+    if (offset >= windowStart_ && offset - windowStart_ + bytes.size() <= window_.size()) {
+        std::copy_n(window_.begin() + static_cast<std::ptrdiff_t>(offset - windowStart_),
+                    bytes.size(), bytes.begin());
+        return true;
+    }
+    if (bytes.size() >= BufferSize)
+        return rawRead(offset, bytes.data(), bytes.size()) == bytes.size();
+    // Read ahead as a walk goes on forward, little for a single look elsewhere.
+    const std::uint64_t windowEnd = windowStart_ + window_.size();
+    const bool onward = !window_.empty() && offset >= windowEnd && offset - windowEnd < BufferSize;
+    windowSize_ = onward ? std::min(2 * windowSize_, BufferSize) : MinWindow;
+    const std::size_t size = std::max(windowSize_, bytes.size());
+    window_.resize(size);
+    windowStart_ = offset;
+    window_.resize(rawRead(offset, window_.data(), size));
+    if (window_.size() < bytes.size())
+        return false;
+    std::copy_n(window_.begin(), bytes.size(), bytes.begin());
+    return true;
+}
+
+bool FileStore::write(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    // What was read ahead stays true to the file.
+    if (overlaps(offset, bytes.size(), windowStart_, window_.size())) {
+        const std::uint64_t from = std::max(offset, windowStart_);
+        const std::uint64_t to = std::min(offset + bytes.size(), windowStart_ + window_.size());
+        std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(from - offset),
+                  bytes.begin() + static_cast<std::ptrdiff_t>(to - offset),
+                  window_.begin() + static_cast<std::ptrdiff_t>(from - windowStart_));
+    }
+    if (!pending_.empty() && offset >= pendingStart_ &&
+        offset + bytes.size() <= pendingStart_ + pending_.size()) {
+        std::copy(bytes.begin(), bytes.end(),
+                  pending_.begin() + static_cast<std::ptrdiff_t>(offset - pendingStart_));
+        return true;
+    }
+    if (!pending_.empty() && offset == pendingStart_ + pending_.size() &&
+        pending_.size() + bytes.size() <= BufferSize) {
+        pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+        return true;
+    }
+    if (!writePending())
+        return false;
+    if (bytes.size() >= BufferSize)
+        return rawWrite(offset, bytes.data(), bytes.size());
+    pendingStart_ = offset;
+    pending_.assign(bytes.begin(), bytes.end());
+    return true;
+}
+
+bool FileStore::flush() {
+    const bool written = writePending();
+    return std::fflush(file_) == 0 && written;
+}
+
+bool FileStore::forget() {
+    window_.clear();
+    return flush();
+}
+
+bool MemoryStore::read(std::uint64_t offset, std::span<std::uint8_t> bytes) {
+    if (offset > bytes_.size() || bytes.size() > bytes_.size() - offset)
+        return false;
+    std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), bytes.size(), bytes.begin());
+    return true;
+}
+
+bool MemoryStore::write(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    if (offset > bytes_.size() || bytes.size() > bytes_.size() - offset)
+        return false;
+    std::copy(bytes.begin(), bytes.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(offset));
+    return true;
+}
+
+} // namespace dw
