@@ -50,9 +50,9 @@ for t in "${targets[@]}"; do
         tail -n 80 "$log"
     fi
     inputs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
-    inputs=${inputs:-0}
-    total=$((total + inputs))
-    echo "$t: $inputs inputs in $time s ($((inputs / (time > 0 ? time : 1))) a second)"
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
+    total=$((total + ${inputs:-0}))
+    echo "$t: ${inputs:-0} inputs, ${rate:-0} a second"
 done
-echo "All targets: $total inputs in $seconds s"
+echo "All targets: $total inputs"
 ((${#failed[@]} == 0))
