@@ -7,8 +7,12 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <csignal>
+
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace dwtest;
 namespace fs = std::filesystem;
@@ -143,4 +147,35 @@ TEST(CliHostFiles, ImportTakesOnlyRegularFiles) {
             << run.err;
     }
     EXPECT_EQ(readFileBytes(image), before);
+}
+
+// Ctrl+C while standard input is still coming in leaves no copy of it in the temporary folder.
+TEST(CliHostFiles, InterruptedStdinImportLeavesNoCopy) {
+    const std::string image = collidingImage();
+    const fs::path temp = freshFolder("cli-stdin-temp");
+    int input[2];
+    ASSERT_EQ(::pipe(input), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(input[0], 0);
+        ::close(input[1]);
+        ::setenv("TMPDIR", temp.c_str(), 1);
+        ::execl(DW_CLI_PROGRAM, DW_CLI_PROGRAM, "import", image.c_str(), "-", "--name", "IN.TXT",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(input[0]);
+    const std::string text(1000, 'a');
+    ASSERT_EQ(::write(input[1], text.data(), text.size()), 1000);
+    int unread = 1;
+    for (int wait = 0; wait < 1000 && unread > 0; ++wait) { // until the child has read it
+        ::ioctl(input[1], FIONREAD, &unread);
+        ::usleep(10000);
+    }
+    ::kill(child, SIGINT);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(input[1]);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_EQ(std::distance(fs::directory_iterator(temp), {}), 0);
 }
