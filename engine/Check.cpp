@@ -210,8 +210,9 @@ private:
 
 CheckReport checkImage(DiskImage& image) {
     CheckReport report;
+    const ImageRead hold(image);
     SystemInformationRecord sir;
-    Status status = image.readSir(sir);
+    Status status = hold.status().ok() ? image.readSir(sir) : hold.status();
     if (!status.ok()) {
         report.findings.push_back(status.text());
         report.details.push_back({FindingKind::Unreadable, {}});
