@@ -84,6 +84,9 @@ public:
     // the image is as it was before the change. What an operation wrote before it failed
     // stays, as it would have with every write going straight to the file.
     Status commitChange();
+    // Drops every write of the running change, for a step that must not be left half done;
+    // the holds stay.
+    void discardWrites() { pending_.clear(); }
     bool inChange() const { return changeHolds_ > 0; }
 
     // For the journal: the sector is taken from the free chain by the running change, where it
