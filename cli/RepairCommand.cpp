@@ -28,10 +28,9 @@ std::vector<std::string> planLines(const std::string& path, const dw::RepairPlan
         path + ": the free chain will be rebuilt in track and sector order from every data "
                "sector that no file and no directory sector owns",
         "  SIR: first free " + dw::linkText(will.firstFree) + " (was " +
-            dw::linkText(was.firstFree) + "), last free " + dw::linkText(will.lastFree) +
-            " (was " + dw::linkText(was.lastFree) + "), free sectors " +
-            std::to_string(will.freeSectorCount) + " (was " + std::to_string(was.freeSectorCount) +
-            ")"};
+            dw::linkText(was.firstFree) + "), last free " + dw::linkText(will.lastFree) + " (was " +
+            dw::linkText(was.lastFree) + "), free sectors " + std::to_string(will.freeSectorCount) +
+            " (was " + std::to_string(was.freeSectorCount) + ")"};
     if (!plan.oldChainProblem.empty())
         lines.push_back("  the old free chain is damaged: " + plan.oldChainProblem);
     if (!plan.added.empty())

@@ -104,8 +104,7 @@ private:
             find(FindingKind::DirectoryDamaged, {}, walk.text());
         else if (chain.end != ChainWalk::End::Null)
             find(FindingKind::DirectoryDamaged, stopSectors(chain),
-                 "The directory chain is damaged after its last entry: " +
-                     chainProblemText(chain));
+                 "The directory chain is damaged after its last entry: " + chainProblemText(chain));
         return files;
     }
 

@@ -62,7 +62,8 @@ Status planRepair(DiskImage& image, RepairPlan& plan) {
                 plan.chain.push_back(link);
         }
 
-    const ChainWalk old = sir.firstFree.isNull() ? ChainWalk{} : walkChain(image, sir.firstFree, limit);
+    const ChainWalk old =
+        sir.firstFree.isNull() ? ChainWalk{} : walkChain(image, sir.firstFree, limit);
     if (old.end != ChainWalk::End::Null)
         plan.oldChainProblem = chainProblemText(old);
     std::vector<bool> inOld(256 * 256, false), inNew(256 * 256, false);
@@ -85,10 +86,10 @@ Status planRepair(DiskImage& image, RepairPlan& plan) {
 
     // A sound free chain keeps its order: only a chain that misses sectors, holds others, or
     // disagrees with the SIR is rebuilt.
-    const bool sound = plan.oldChainProblem.empty() && plan.added.empty() &&
-                       plan.dropped.empty() && sir.freeSectorCount == old.sectors.size() &&
-                       (old.sectors.empty() ? sir.lastFree.isNull()
-                                            : sir.lastFree == old.sectors.back());
+    const bool sound =
+        plan.oldChainProblem.empty() && plan.added.empty() && plan.dropped.empty() &&
+        sir.freeSectorCount == old.sectors.size() &&
+        (old.sectors.empty() ? sir.lastFree.isNull() : sir.lastFree == old.sectors.back());
     if (sound)
         return {};
     plan.needed = true;
@@ -142,9 +143,9 @@ Status copyImageTo(DiskImage& image, const std::string& path) {
         ::stat(image.path().c_str(), &original) == 0 ? (original.st_mode & 0666) : 0644;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0)
-        return errno == EEXIST ? Status{ErrorCode::Exists,
-                                        path + " exists already; nothing was changed"}
-                               : failed;
+        return errno == EEXIST
+                   ? Status{ErrorCode::Exists, path + " exists already; nothing was changed"}
+                   : failed;
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
