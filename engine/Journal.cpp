@@ -11,6 +11,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/vfs.h>
+#endif
 #else
 #include <io.h>
 #endif
@@ -50,12 +53,33 @@ Status journalFailed(const std::string& path) {
 }
 
 #ifndef _WIN32
-int syncFile(int fd) {
+int syncFile(int fd, bool dataOnly) {
     int result;
     do
-        result = ::fsync(fd);
+        result = dataOnly ? ::fdatasync(fd) : ::fsync(fd);
     while (result != 0 && errno == EINTR);
     return result;
+}
+
+// Where a new file's own sync also makes its name durable (the journalling file systems commit
+// the name's creation with it), the folder need not be synced as well.
+bool nameSyncsWithFile(int fd) {
+#ifdef __linux__
+    struct statfs info {};
+    if (::fstatfs(fd, &info) != 0)
+        return false;
+    switch (static_cast<unsigned long>(info.f_type)) {
+    case 0xEF53:     // ext2/3/4 (ext4 without a journal syncs the folder of a new file itself)
+    case 0x58465342: // xfs
+    case 0x9123683E: // btrfs
+        return true;
+    default:
+        return false;
+    }
+#else
+    (void)fd;
+    return false;
+#endif
 }
 
 // The folder's entry for a new file is durable only once the folder itself is synced.
@@ -65,7 +89,7 @@ bool syncFolderOf(const std::string& path) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    const bool synced = syncFile(fd) == 0 || errno == EINVAL; // some file systems cannot
+    const bool synced = syncFile(fd, false) == 0 || errno == EINVAL; // some cannot
     ::close(fd);
     return synced;
 }
@@ -97,9 +121,10 @@ Status writeJournal(const std::string& path, const std::string& imagePath, std::
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
     if (fd < 0)
         return journalFailed(path);
-    const bool written = writeCounted(fd, bytes.data(), bytes.size(), 0) && syncFile(fd) == 0;
+    const bool written = writeCounted(fd, bytes.data(), bytes.size(), 0) && syncFile(fd, true) == 0;
+    const bool named = written && (nameSyncsWithFile(fd) || syncFolderOf(path));
     const bool closed = ::close(fd) == 0;
-    if (!written || !closed || !syncFolderOf(path)) {
+    if (!written || !named || !closed) {
         ::unlink(path.c_str());
         return journalFailed(path);
     }
