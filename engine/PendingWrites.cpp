@@ -58,16 +58,44 @@ bool PendingWrites::read(SectorStore& store, std::uint64_t offset,
     return true;
 }
 
+bool PendingWrites::passesThrough(std::size_t block, std::uint64_t offset,
+                                  std::span<const std::uint8_t> bytes, std::uint64_t from,
+                                  std::uint64_t to) const {
+    if ((flags_[block] & (FreeAtStart | Dirty)) != FreeAtStart)
+        return false;
+    // Its link must stay what the journal would give back.
+    for (std::uint64_t at = blockStart(block); at < blockStart(block) + 2; ++at)
+        if (at >= from && at < to &&
+            bytes[at - offset] != freeLinks_[block][at - blockStart(block)])
+            return false;
+    return true;
+}
+
 bool PendingWrites::write(SectorStore& store, std::uint64_t offset,
                           std::span<const std::uint8_t> bytes) {
     const std::uint64_t end = offset + bytes.size();
     if (!started_ || offset < base_ || end > size_)
         return false;
-    if (!data_)
-        data_.reset(new std::uint8_t[size_ - base_]); // pages untouched until written
+    // Data of sectors that were free goes straight to the file: nobody needs it back.
+    std::uint64_t through = end; // where the bytes to write straight through begin
+    auto writeThrough = [&](std::uint64_t to) {
+        const bool written =
+            through >= to || store.write(through, bytes.subspan(through - offset, to - through));
+        through = end;
+        return written;
+    };
     for (std::uint64_t pos = offset; pos < end;) {
         const std::size_t block = blockOf(pos);
         const std::uint64_t to = std::min(end, blockEnd(block));
+        if (passesThrough(block, offset, bytes, pos, to)) {
+            through = std::min(through, pos);
+            pos = to;
+            continue;
+        }
+        if (!writeThrough(pos))
+            return false;
+        if (!data_)
+            data_.reset(new std::uint8_t[size_ - base_]); // pages untouched until written
         if (!(flags_[block] & Dirty)) {
             const bool whole = pos == blockStart(block) && to == blockEnd(block);
             const std::uint64_t from = blockStart(block);
@@ -79,7 +107,7 @@ bool PendingWrites::write(SectorStore& store, std::uint64_t offset,
         std::memcpy(dataAt(pos), bytes.data() + (pos - offset), to - pos);
         pos = to;
     }
-    return true;
+    return writeThrough(end);
 }
 
 void PendingWrites::takeFree(std::uint64_t offset, std::array<std::uint8_t, 2> link) {

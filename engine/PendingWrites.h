@@ -3,7 +3,8 @@
 // What a change has written, held in memory until the change commits: whole sectors (blocks
 // of 256 bytes from where the sectors begin), each read from the file when first written.
 // Reads see these writes over the file. At the commit the file still holds every original
-// byte, so the journal is made from the file, and then the blocks are written in runs.
+// byte that matters, so the journal is made from the file, and then the blocks are written in
+// runs. Only the data of sectors that were free goes to the file at once (see write).
 
 #include "engine/Journal.h"
 #include "engine/SectorStore.h"
@@ -25,7 +26,9 @@ public:
     bool empty() const { return dirtyBlocks_ == 0; }
 
     bool read(SectorStore& store, std::uint64_t offset, std::span<std::uint8_t> bytes) const;
-    // Refuses bytes before `base` or past the end.
+    // Refuses bytes before `base` or past the end. Bytes of a sector taken from the free chain
+    // (takeFree) that keep its link go straight to the store: they matter to nobody should the
+    // change be undone, so they need neither memory nor the journal.
     bool write(SectorStore& store, std::uint64_t offset, std::span<const std::uint8_t> bytes);
 
     // The sector at `offset` is taken from the free chain, where it links to `link` (read
@@ -52,6 +55,9 @@ private:
         return static_cast<std::size_t>((offset - base_) / BlockSize);
     }
     std::uint8_t* dataAt(std::uint64_t offset) const { return data_.get() + (offset - base_); }
+    // True when bytes[from - offset, to - offset) of one block may go straight to the store.
+    bool passesThrough(std::size_t block, std::uint64_t offset, std::span<const std::uint8_t> bytes,
+                       std::uint64_t from, std::uint64_t to) const;
 
     static constexpr std::size_t BlockSize = 256;
 
