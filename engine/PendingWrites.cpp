@@ -18,7 +18,7 @@ void PendingWrites::clear() {
     dirtyBlocks_ = 0;
     flags_.clear();
     freeLinks_.clear();
-    data_.reset();
+    blocks_.clear();
 }
 
 std::uint64_t PendingWrites::blockEnd(std::size_t block) const {
@@ -94,9 +94,8 @@ bool PendingWrites::write(SectorStore& store, std::uint64_t offset,
         }
         if (!writeThrough(pos))
             return false;
-        if (!data_)
-            data_.reset(new std::uint8_t[size_ - base_]); // pages untouched until written
         if (!(flags_[block] & Dirty)) {
+            blocks_[block];
             const bool whole = pos == blockStart(block) && to == blockEnd(block);
             const std::uint64_t from = blockStart(block);
             if (!whole && !store.read(from, std::span(dataAt(from), blockEnd(block) - from)))
@@ -152,16 +151,18 @@ bool PendingWrites::originals(SectorStore& store, std::vector<JournalRecord>& ou
 }
 
 bool PendingWrites::writeTo(SectorStore& store) const {
+    std::vector<std::uint8_t> run;
     for (std::size_t block = 0; block < flags_.size(); ++block) {
         if (!(flags_[block] & Dirty))
             continue;
-        std::size_t last = block;
-        while (last + 1 < flags_.size() && (flags_[last + 1] & Dirty))
-            ++last;
+        run.clear();
         const std::uint64_t from = blockStart(block);
-        if (!store.write(from, std::span<const std::uint8_t>(dataAt(from), blockEnd(last) - from)))
+        for (; block < flags_.size() && (flags_[block] & Dirty); ++block) {
+            const std::uint8_t* held = dataAt(blockStart(block));
+            run.insert(run.end(), held, held + (blockEnd(block) - blockStart(block)));
+        }
+        if (!store.write(from, run))
             return false;
-        block = last;
     }
     return true;
 }

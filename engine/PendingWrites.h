@@ -11,8 +11,8 @@
 
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 namespace dw {
@@ -54,7 +54,13 @@ private:
     std::size_t blockOf(std::uint64_t offset) const {
         return static_cast<std::size_t>((offset - base_) / BlockSize);
     }
-    std::uint8_t* dataAt(std::uint64_t offset) const { return data_.get() + (offset - base_); }
+    // The held byte at `offset`, whose block must be Dirty.
+    std::uint8_t* dataAt(std::uint64_t offset) {
+        return blocks_.find(blockOf(offset))->second.data() + (offset - base_) % BlockSize;
+    }
+    const std::uint8_t* dataAt(std::uint64_t offset) const {
+        return blocks_.find(blockOf(offset))->second.data() + (offset - base_) % BlockSize;
+    }
     // True when bytes[from - offset, to - offset) of one block may go straight to the store.
     bool passesThrough(std::size_t block, std::uint64_t offset, std::span<const std::uint8_t> bytes,
                        std::uint64_t from, std::uint64_t to) const;
@@ -65,8 +71,8 @@ private:
     std::uint64_t size_ = 0;
     std::uint64_t base_ = 0;
     std::size_t dirtyBlocks_ = 0;
-    std::vector<std::uint8_t> flags_;                    // by block
-    std::unique_ptr<std::uint8_t[]> data_;               // the file from base_, where Dirty
+    std::vector<std::uint8_t> flags_;                                             // by block
+    std::unordered_map<std::size_t, std::array<std::uint8_t, BlockSize>> blocks_; // the Dirty
     std::vector<std::array<std::uint8_t, 2>> freeLinks_; // original links, where FreeAtStart
 };
 
