@@ -3,6 +3,7 @@
 
 #include "engine/Check.h"
 #include "engine/DiskImage.h"
+#include "engine/KillPoint.h"
 #include "tests/cli/CliRun.h"
 #include "tests/support/ImageBuilder.h"
 
@@ -130,4 +131,37 @@ TEST(CliLocking, TwoProcessesImportAndDeleteOnOneImage) {
             const Bytes want = hostData(p, i);
             EXPECT_EQ(data.out, std::string(want.begin(), want.end())) << hostName(p, i);
         }
+}
+
+// A command killed half-way: a reading command reads the image as it was and says so, the next
+// changing one puts it back and says so, once.
+TEST(CliLocking, AnInterruptedChangeIsUndoneOnce) {
+    ImageBuilder b = ImageBuilder::formatted(5, 10);
+    b.addFile("KEEP", "TXT", Bytes(10, 'k'));
+    const std::string image = b.save(tempPath("killed.dsk"));
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dw::setKillPoint(2); // the journal is written, the image half
+        cli({"delete", image, "KEEP.TXT", "--yes"});
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 99);
+    const Bytes torn = readFileBytes(image);
+
+    CliRun run = cli({"list", image, "--names"});
+    EXPECT_EQ(run.out, "KEEP.TXT\n");
+    EXPECT_NE(run.err.find(image + ": a change to it was interrupted; it is read as it was"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(readFileBytes(image), torn);
+    run = cli({"import", image, "-", "--name", "NEW.TXT"}, "new\n");
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.err.find("has been undone"), std::string::npos) << run.err;
+    run = cli({"check", image});
+    EXPECT_EQ(run.code, 0) << run.out;
+    EXPECT_EQ(run.err, image + ": no problems found\n");
+    EXPECT_EQ(cli({"list", image, "--names"}).out, "KEEP.TXT\nNEW.TXT\n");
 }
