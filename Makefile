@@ -5,8 +5,9 @@ FUZZDIR  ?= build-fuzz
 JOBS     ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 FUZZ_SECONDS ?= 60
+PREFIX   ?= /usr/local
 
-.PHONY: all deps build test sanitize run fuzz bench format clean
+.PHONY: all deps build test sanitize run fuzz bench format clean install uninstall package
 
 all: build
 
@@ -40,6 +41,18 @@ fuzz: deps
 
 bench: build
 	@scripts/bench.sh $(BUILD)
+
+# Installs under PREFIX (and DESTDIR, when staging); uninstall removes what the last install put
+# there, as its manifest lists it.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+uninstall:
+	cmake -DMANIFEST="$(BUILD)/install_manifest.txt" -P cmake/Uninstall.cmake
+
+# The Debian package: $(BUILD)/diskwright_VERSION_ARCH.deb.
+package: build
+	cmake --build $(BUILD) --target package
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,6 +1,8 @@
 #include "cli/Cli.h"
 #include "cli/Commands.h"
 
+#include "DiskwrightVersion.h"
+
 #include <iostream>
 #include <sstream>
 
@@ -76,7 +78,7 @@ int runCli(const std::vector<std::string>& arguments, CliIo& io) {
                  ProgramName};
     app.require_subcommand(1);
     app.fallthrough(); // -q and -v may also follow the command
-    app.set_version_flag("--version", "diskwright-cli 2.0.0");
+    app.set_version_flag("--version", "diskwright-cli " DISKWRIGHT_VERSION);
     app.set_help_all_flag("--help-all", "Describe every command and its options");
     app.footer("Exit status: 0 success, 1 failure, 2 usage error. `diskwright-cli COMMAND "
                "--help` describes a command.");

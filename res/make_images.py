@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Draws the lamp bitmaps (157 grey, 158 red, 159 green) and the application icon (128) as
-16-colour PNG files. Standard library only; run it from anywhere to regenerate the files."""
+"""Draws the lamp bitmaps (157 grey, 158 red, 159 green) as 16-colour PNG files. Standard
+library only; run it from anywhere to regenerate the files. The application icon is
+diskwright.svg, drawn into PNGs by the build."""
 
 import os
 import struct
@@ -63,39 +64,6 @@ def lamp(body, shine, shade):
     return rows
 
 
-def icon(size):
-    """A 5.25-inch diskette: black jacket, hub hole, head window and write-protect notch."""
-    s = size / 32.0
-    rows = []
-    for y in range(size):
-        row = []
-        for x in range(size):
-            fx, fy = (x + 0.5) / s, (y + 0.5) / s
-            colour = None
-            if 2 <= fx < 30 and 2 <= fy < 30:
-                colour = NAVY
-                if 29 <= fx < 30 or 29 <= fy < 30:
-                    colour = BLACK
-                if fx >= 27 and 8 <= fy < 12:
-                    colour = None  # write-protect notch
-                hub = (fx - 16) ** 2 + (fy - 13) ** 2
-                if hub <= 4.5 ** 2:
-                    colour = WHITE
-                if hub <= 2.5 ** 2:
-                    colour = None
-                if 14 <= fx < 18 and 19 <= fy < 28:
-                    colour = GREY  # head window
-                if 6 <= fx < 26 and 3 <= fy < 7:
-                    colour = WHITE  # label
-                    if 8 <= fx < 24 and 4.5 <= fy < 5.5:
-                        colour = RED
-            row.append(MAGENTA if colour is None else colour)
-        rows.append(row)
-    return rows
-
-
 png(os.path.join(HERE, "lamp157.png"), lamp(GREY, SILVER, BLACK))
 png(os.path.join(HERE, "lamp158.png"), lamp(RED, YELLOW, DRED))
 png(os.path.join(HERE, "lamp159.png"), lamp(GREEN, WHITE, DGREEN))
-png(os.path.join(HERE, "icon128_32.png"), icon(32), transparent=MAGENTA)
-png(os.path.join(HERE, "icon128_16.png"), icon(16), transparent=MAGENTA)

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev
           libgmock-dev libcli11-dev nlohmann-json3-dev groff-base clang libclang-rt-14-dev xvfb xauth
-          dbus strace)
+          dbus strace librsvg2-bin desktop-file-utils shared-mime-info libxml2-utils dpkg-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

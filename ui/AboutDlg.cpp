@@ -4,6 +4,8 @@
 #include "ui/DialogUnits.h"
 #include "ui/Resources.h"
 
+#include "DiskwrightVersion.h"
+
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QIcon>
@@ -16,10 +18,10 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     setFont(dialogFont());
 
     auto* icon = new QLabel(this);
-    icon->setPixmap(QIcon(QStringLiteral(":/res/icon128_32.png")).pixmap(32, 32));
+    icon->setPixmap(applicationIcon().pixmap(QSize(64, 64), devicePixelRatio()));
     icon->setProperty(ControlIdProperty, IDR_MAINFRAME);
 
-    auto* version = new QLabel(QStringLiteral("Diskwright Version 2.0.0"), this);
+    auto* version = new QLabel(QStringLiteral("Diskwright Version " DISKWRIGHT_VERSION), this);
     version->setProperty(ControlIdProperty, IDC_STATIC);
 
     auto* disclaimer = new QLabel(

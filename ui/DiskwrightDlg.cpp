@@ -20,6 +20,8 @@
 #include "ui/Resources.h"
 #include "ui/WaitCursor.h"
 
+#include "DiskwrightVersion.h"
+
 #include <QAction>
 #include <QDir>
 #include <QFile>
@@ -66,7 +68,7 @@ CDiskwrightDlg::CDiskwrightDlg(CDiskwrightApp& app, Prompts& prompts, SettingsSt
       m_openImage(std::move(opener)) {
     initDiskwrightResources();
     setWindowIcon(applicationIcon());
-    setWindowTitle(QStringLiteral("Diskwright Version 2.0.0"));
+    setWindowTitle(QStringLiteral("Diskwright Version " DISKWRIGHT_VERSION));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);

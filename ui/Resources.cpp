@@ -5,12 +5,13 @@
 
 void initDiskwrightResources() {
     Q_INIT_RESOURCE(diskwright);
+    Q_INIT_RESOURCE(icons);
 }
 
 QIcon applicationIcon() {
     initDiskwrightResources();
     QIcon icon;
-    icon.addFile(QStringLiteral(":/res/icon128_16.png"), QSize(16, 16));
-    icon.addFile(QStringLiteral(":/res/icon128_32.png"), QSize(32, 32));
+    for (int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/res/diskwright_%1.png").arg(size), QSize(size, size));
     return icon;
 }

@@ -6,5 +6,5 @@ void initDiskwrightResources();
 
 class QIcon;
 
-// Icon 128, the application icon, in its 16 and 32 pixel sizes.
+// The application icon in every size from 16 to 256 pixels, drawn from res/diskwright.svg.
 QIcon applicationIcon();

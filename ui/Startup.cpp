@@ -36,6 +36,8 @@ int InitInstance(CDiskwrightApp& app, Prompts& prompts, SettingsStore& settings,
     // The main window's modal loop is the program's loop: a hidden window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(applicationIcon());
+    // Ties the window to diskwright.desktop: its name and icon in task bars and docks.
+    QGuiApplication::setDesktopFileName(QStringLiteral("diskwright"));
 
     // An automation start serves the keep-alive object; without a session bus, or with the
     // name taken, the program runs as if the user had started it.

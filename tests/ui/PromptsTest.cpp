@@ -65,13 +65,14 @@ private slots:
         CAboutDlg about;
         QCOMPARE(about.windowTitle(), QString("About Diskwright"));
         QStringList texts;
-        bool hasIcon = false;
+        QSize iconSize;
         for (QLabel* label : about.findChildren<QLabel*>()) {
             texts << label->text();
-            hasIcon = hasIcon || !label->pixmap().isNull();
+            if (!label->pixmap().isNull())
+                iconSize = label->pixmap().deviceIndependentSize().toSize();
         }
         QVERIFY(texts.contains("Diskwright Version 2.0.0"));
-        QVERIFY(hasIcon);
+        QCOMPARE(iconSize, QSize(64, 64)); // the large icon
         auto* ok = dwtest::controlAs<QPushButton>(about, IDOK);
         QVERIFY(ok);
         ok->click();
@@ -88,8 +89,13 @@ private slots:
         }
         QCOMPARE(QImage(":/res/lamp158.png").pixelColor(9, 9).red(), 255);
         QCOMPARE(QImage(":/res/lamp159.png").pixelColor(9, 9).green(), 255);
-        QCOMPARE(QImage(":/res/icon128_32.png").size(), QSize(32, 32));
-        QCOMPARE(QImage(":/res/icon128_16.png").size(), QSize(16, 16));
+        for (int size : {16, 32, 48, 64, 128, 256}) {
+            const QImage icon(QString(":/res/diskwright_%1.png").arg(size));
+            QCOMPARE(icon.size(), QSize(size, size));
+            // The diskette's corner is see-through, its jacket navy.
+            QCOMPARE(icon.pixelColor(0, 0).alpha(), 0);
+            QCOMPARE(icon.pixelColor(size / 4, size / 2), QColor(0, 0, 128));
+        }
     }
 };
 

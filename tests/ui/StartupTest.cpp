@@ -302,13 +302,14 @@ private slots:
             QCOMPARE(lampOf(w), IDB_READ_WRITE);
             QCOMPARE(rowsOf(w).size(), 1);
             const QList<QSize> sizes = w.windowIcon().availableSizes();
-            QVERIFY(sizes.contains(QSize(16, 16)) && sizes.contains(QSize(32, 32)));
+            QVERIFY(sizes.contains(QSize(16, 16)) && sizes.contains(QSize(256, 256)));
         }));
         QCOMPARE(start(app, prompts, {image}), 0);
         QVERIFY(prompts.allShown());
         QCOMPARE(shown, QStringList({"Select Editor Program", "Diskwright: " + image}));
         QCOMPARE(app.m_strEditorPath, stored);
         QVERIFY(!QApplication::windowIcon().isNull());
+        QCOMPARE(QGuiApplication::desktopFileName(), QString("diskwright"));
 
         // The prompt comes back at the next start only when it was cancelled.
         CDiskwrightApp next;
