@@ -13,6 +13,7 @@
 #include "engine/Directory.h"
 #include "engine/Extract.h"
 #include "engine/Import.h"
+#include "engine/Repair.h"
 #include "tests/support/ImageBuilder.h"
 
 #include <algorithm>
@@ -174,12 +175,16 @@ void exportBig(const Work& w, dw::TransferMode mode) {
         require({dw::ErrorCode::Damaged, "chain ended early"}, "export");
 }
 
+// As the command-line tool and the window run a batch: one change, written once at its end.
 void importMany(dw::DiskImage& image, const std::vector<std::string>& hosts) {
+    dw::ImageChange change(image);
+    require(change.status(), "change");
     dw::ImportOptions options;
     NoQuestions questions;
     dw::ImportSession session(image, options, questions);
     for (const std::string& host : hosts)
         require(session.importFile(host).status, "import");
+    require(change.commit(), "commit");
 }
 
 std::vector<Operation> operations() {
@@ -215,6 +220,12 @@ std::vector<Operation> operations() {
              auto image = open(w.scratch);
              importMany(*image, w.manyHosts);
          }},
+        // The cost every change pays however small: the journal, three syncs and its removal.
+        {"import 1 file", [](const Work& w) { copyImage(w.fresh, w.scratch); },
+         [](const Work& w) {
+             auto image = open(w.scratch);
+             importMany(*image, {w.manyHosts.front()});
+         }},
         {"list", nothing,
          [](const Work& w) {
              auto image = open(w.filled);
@@ -229,6 +240,15 @@ std::vector<Operation> operations() {
          [](const Work& w) {
              auto image = open(w.scratch);
              require(dw::deleteFile(*image, "BIG", "TXT"), "delete");
+         }},
+        {"repair (sound)", nothing,
+         [](const Work& w) {
+             auto image = open(w.filled);
+             dw::ImageChange change(*image);
+             dw::RepairPlan plan;
+             require(dw::planRepair(*image, plan), "repair");
+             if (plan.needed)
+                 require({dw::ErrorCode::Damaged, "the free chain needs repair"}, "repair");
          }},
         {"check", nothing,
          [](const Work& w) {

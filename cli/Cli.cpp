@@ -92,6 +92,7 @@ int runCli(const std::vector<std::string>& arguments, CliIo& io) {
     addDeleteCommands(app, context);
     addImportCommand(app, context);
     addCreateCommand(app, context);
+    addRepairCommand(app, context);
 
     if (!asksForHelpOrVersion(arguments)) {
         const std::string* command = commandArgument(arguments);

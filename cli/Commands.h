@@ -54,9 +54,14 @@ private:
 
 // Opens the image and reads its SIR; reports and returns nullptr on failure. A file whose SIR
 // cannot be used is "not a FLEX disk image". `forChange` opens read-write and refuses an image
-// that can only be read, or is shorter than its geometry.
+// that can only be read, or is shorter than its geometry. The image stays held for the whole
+// command: shared for reading, and for a change alone until commitImage.
 std::unique_ptr<dw::DiskImage> openImage(CliContext& context, const std::string& path,
                                          bool forChange);
+
+// Ends the command's change: what it did is written, or on failure (reported) the image stays
+// as it was.
+bool commitImage(CliContext& context, const std::string& path, dw::DiskImage& image);
 
 // "001-001..001-005 002-001": a chain's sectors as runs of consecutive sectors.
 std::string sectorRuns(const std::vector<dw::SectorLink>& sectors);
@@ -70,5 +75,6 @@ void addExportCommands(CLI::App& app, CliContext& context); // export, cat
 void addDeleteCommands(CLI::App& app, CliContext& context); // delete, check
 void addImportCommand(CLI::App& app, CliContext& context);  // import
 void addCreateCommand(CLI::App& app, CliContext& context);  // create
+void addRepairCommand(CLI::App& app, CliContext& context);  // repair
 
 } // namespace dwcli

@@ -100,6 +100,14 @@ std::unique_ptr<dw::DiskImage> openImage(CliContext& context, const std::string&
         context.error(path, "cannot be written; nothing was changed", errno);
         return nullptr;
     }
+    // From the first read of the SIR on, no other program changes the image under the command.
+    status = forChange ? image->beginChange() : image->beginRead();
+    if (std::string notice = image->takeNotice(); !notice.empty())
+        context.io.message(notice);
+    if (!status.ok()) {
+        context.error(status.code() == dw::ErrorCode::Busy ? "" : path, status.text());
+        return nullptr;
+    }
     dw::SystemInformationRecord sir;
     status = image->readSir(sir);
     if (status.code() == dw::ErrorCode::BadImage) {
@@ -113,6 +121,13 @@ std::unique_ptr<dw::DiskImage> openImage(CliContext& context, const std::string&
         return nullptr;
     }
     return image;
+}
+
+bool commitImage(CliContext& context, const std::string& path, dw::DiskImage& image) {
+    const dw::Status status = image.commitChange();
+    if (!status.ok())
+        context.error(path, status.text());
+    return status.ok();
 }
 
 std::string sectorRuns(const std::vector<dw::SectorLink>& sectors) {

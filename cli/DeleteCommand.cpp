@@ -101,6 +101,9 @@ void runDelete(CliContext& context, const DeleteOptions& options) {
     }
     for (const dw::DirectoryEntry* entry : selection.files)
         document["files"].push_back(deleteOne(context, options, *image, *entry));
+    if (!commitImage(context, options.image, *image))
+        for (Json& file : document["files"])
+            file["status"] = "failed";
     dw::SystemInformationRecord sir;
     if (image->readSir(sir).ok())
         document["remainingSectors"] = sir.freeSectorCount;

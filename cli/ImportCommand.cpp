@@ -286,6 +286,9 @@ void runImport(CliContext& context, const ImportArguments& args) {
         }
         document["files"].push_back(entry);
     }
+    if (!commitImage(context, args.image, *image))
+        for (Json& file : document["files"])
+            file["status"] = "failed";
     dw::SystemInformationRecord sir;
     if (image->readSir(sir).ok())
         document["remainingSectors"] = sir.freeSectorCount;

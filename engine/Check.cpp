@@ -87,20 +87,24 @@ private:
             }
     }
 
+    // The directory owns its whole chain: disks formatted with a larger directory link sectors
+    // of track 1 and on behind the last entry, which stay the directory's (and hold its later
+    // entries), so they are neither lost nor free.
     std::vector<DirectoryEntry> checkDirectory() {
+        const ChainWalk chain = walkChain(image_, FirstDirectorySector, limit());
+        for (SectorLink link : chain.sectors)
+            claim(link, "the directory");
         std::vector<DirectoryEntry> files;
-        SectorLink lastSector;
         Status walk = walkDirectory(image_, [&](const DirectorySlot& slot) {
-            if (slot.sector != lastSector) {
-                claim(slot.sector, "the directory");
-                lastSector = slot.sector;
-            }
             if (slot.entry.isLive())
                 files.push_back(slot.entry);
             return SlotAction::Continue;
         });
         if (!walk.ok())
             find(FindingKind::DirectoryDamaged, {}, walk.text());
+        else if (chain.end != ChainWalk::End::Null)
+            find(FindingKind::DirectoryDamaged, stopSectors(chain),
+                 "The directory chain is damaged after its last entry: " + chainProblemText(chain));
         return files;
     }
 
@@ -210,8 +214,9 @@ private:
 
 CheckReport checkImage(DiskImage& image) {
     CheckReport report;
+    const ImageRead hold(image);
     SystemInformationRecord sir;
-    Status status = image.readSir(sir);
+    Status status = hold.status().ok() ? image.readSir(sir) : hold.status();
     if (!status.ok()) {
         report.findings.push_back(status.text());
         report.details.push_back({FindingKind::Unreadable, {}});

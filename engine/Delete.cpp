@@ -3,6 +3,8 @@
 #include "engine/Chain.h"
 #include "engine/Directory.h"
 
+#include <cstdint>
+
 namespace dw {
 
 namespace {
@@ -34,12 +36,52 @@ Status relink(DiskImage& image, SectorLink at, SectorLink to) {
     return image.writeSector(at, sector);
 }
 
+// Who owns each sector besides the file being deleted: the directory and every other live
+// file, as far as their chains lead.
+class Owners {
+public:
+    Owners(DiskImage& image, std::uint32_t slotOffset) : owner_(256 * 256, Nobody) {
+        claim(image, FirstDirectorySector, Directory);
+        walkDirectory(image, [&](const DirectorySlot& slot) {
+            if (slot.entry.isLive() && slot.offset != slotOffset) {
+                names_.push_back(fileText(slot.entry));
+                claim(image, slot.entry.startLink, static_cast<std::int32_t>(names_.size() - 1));
+            }
+            return SlotAction::Continue;
+        });
+    }
+
+    // "the directory" or the owning file's name; empty when the sector is nobody's.
+    std::string of(SectorLink link) const {
+        const std::int32_t owner = owner_[linkIndex(link)];
+        if (owner == Nobody)
+            return {};
+        return owner == Directory ? "the directory" : names_[static_cast<std::size_t>(owner)];
+    }
+
+private:
+    static constexpr std::int32_t Nobody = -1;
+    static constexpr std::int32_t Directory = -2;
+
+    void claim(DiskImage& image, SectorLink start, std::int32_t who) {
+        for (SectorLink link : walkChain(image, start, sectorLimit(image)).sectors)
+            if (owner_[linkIndex(link)] == Nobody)
+                owner_[linkIndex(link)] = who;
+    }
+
+    std::vector<std::int32_t> owner_; // by linkIndex
+    std::vector<std::string> names_;
+};
+
 } // namespace
 
 Status deleteEntryAt(DiskImage& image, std::uint32_t slotOffset, const DirectoryEntry& entry,
                      SystemInformationRecord& sirAfter) {
     if (image.readOnly())
         return {ErrorCode::ReadOnly, "The disk image is open read-only; nothing was changed"};
+    ImageChange change(image);
+    if (!change.status().ok())
+        return change.status();
     SystemInformationRecord sir;
     Status status = image.readSir(sir);
     if (status.ok())
@@ -64,6 +106,19 @@ Status deleteEntryAt(DiskImage& image, std::uint32_t slotOffset, const Directory
     if (!hasSectors && !entry.endLink.isNull())
         return damaged(entry,
                        "its chain is empty but its last sector is " + linkText(entry.endLink));
+    // The free count grows by the entry's count: it must be the chain's length.
+    if (file.sectors.size() != entry.sectorCount)
+        return damaged(entry, "its chain holds " + std::to_string(file.sectors.size()) +
+                                  " sectors, the directory says " +
+                                  std::to_string(entry.sectorCount));
+    // Freeing a sector that another file or the directory still uses would let an import
+    // overwrite it.
+    if (hasSectors) {
+        const Owners owners(image, slotOffset);
+        for (SectorLink link : file.sectors)
+            if (const std::string other = owners.of(link); !other.empty())
+                return damaged(entry, "its sector " + linkText(link) + " also belongs to " + other);
+    }
 
     const bool emptyFree = isEmptyFreeChain(sir);
     if (hasSectors && !emptyFree) {
@@ -86,6 +141,7 @@ Status deleteEntryAt(DiskImage& image, std::uint32_t slotOffset, const Directory
                                "its sector " + linkText(link) + " is also in the free chain");
     }
 
+    image.freeingSectors(file.sectors);
     DirectoryEntry marked = entry;
     marked.fileName[0] = 0xFF;
     status = image.writeEntry(slotOffset, marked);
@@ -113,12 +169,15 @@ Status deleteEntryAt(DiskImage& image, std::uint32_t slotOffset, const Directory
             return status;
     }
     sirAfter = sir;
-    return image.flush();
+    return change.commit();
 }
 
 Status deleteFile(DiskImage& image, const std::string& name, const std::string& ext) {
     if (image.readOnly())
         return {ErrorCode::ReadOnly, "The disk image is open read-only; nothing was changed"};
+    ImageChange change(image);
+    if (!change.status().ok())
+        return change.status();
     SystemInformationRecord sir;
     Status status = image.readSir(sir);
     if (!status.ok())
@@ -137,7 +196,8 @@ Status deleteFile(DiskImage& image, const std::string& name, const std::string& 
         return walk.ok() ? Status{ErrorCode::NotFound, name + "." + ext + " is not on the disk"}
                          : walk;
     SystemInformationRecord after;
-    return deleteEntryAt(image, match.offset, match.entry, after);
+    status = deleteEntryAt(image, match.offset, match.entry, after);
+    return status.ok() ? change.commit() : status;
 }
 
 } // namespace dw

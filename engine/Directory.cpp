@@ -51,6 +51,9 @@ Status walkDirectory(DiskImage& image,
 
 Status readListing(DiskImage& image, Listing& out) {
     out = Listing{};
+    const ImageRead hold(image);
+    if (!hold.status().ok())
+        return hold.status();
     SystemInformationRecord sir;
     Status status = image.readSir(sir);
     if (!status.ok())

@@ -65,8 +65,8 @@ struct Listing {
     std::vector<DirectoryEntry> entries; // live entries in directory order
 };
 
-// Reads the SIR and the live entries. A BadImage status leaves `out` empty; a Damaged status
-// keeps the entries found before the damage. Never writes.
+// Reads the SIR and the live entries, holding the image shared. A BadImage or Busy status
+// leaves `out` empty; a Damaged status keeps the entries found before the damage. Never writes.
 Status readListing(DiskImage& image, Listing& out);
 
 } // namespace dw

@@ -1,6 +1,11 @@
 #include "engine/DiskImage.h"
 
+#include "engine/Journal.h"
+
 #include <array>
+#include <atomic>
+#include <filesystem>
+#include <thread>
 
 namespace dw {
 
@@ -23,6 +28,8 @@ ImageLayout layoutForLength(std::uint64_t length, std::uint32_t headerBytes, std
 }
 
 namespace {
+std::atomic<long long> lockWaitMs{3000};
+
 Status openWithMode(const std::string& path, const char* mode, std::FILE*& file) {
     file = std::fopen(path.c_str(), mode);
     if (!file)
@@ -35,16 +42,38 @@ Status badLink(SectorLink link) {
 }
 } // namespace
 
-DiskImage::DiskImage(std::unique_ptr<SectorStore> store, std::string path, bool readOnly)
-    : store_(std::move(store)), path_(std::move(path)), readOnly_(readOnly) {
+DiskImage::DiskImage(std::unique_ptr<SectorStore> store, std::string path, bool readOnly,
+                     std::string journalPath)
+    : store_(std::move(store)), path_(std::move(path)), readOnly_(readOnly),
+      journalPath_(std::move(journalPath)) {
     SystemInformationRecord sir;
     findLayout(sir);
+    // An interrupted change is dealt with at once, when no other program holds the image.
+    std::error_code error;
+    if (!journalPath_.empty() &&
+        std::filesystem::exists(std::filesystem::symlink_status(journalPath_, error)) &&
+        beginRead().ok())
+        endRead();
+}
+
+DiskImage::~DiskImage() {
+    if (changeHolds_ > 0) {
+        changeHolds_ = 0;
+        commitPending();
+    }
+    if (lock_ != LockKind::None)
+        store_->lock(LockKind::None);
+}
+
+void DiskImage::setLockWait(std::chrono::milliseconds wait) {
+    lockWaitMs.store(wait.count());
 }
 
 Status DiskImage::open(const std::string& path, std::unique_ptr<DiskImage>& out) {
     std::FILE* file = nullptr;
     if (openWithMode(path, "r+b", file).ok()) {
-        out.reset(new DiskImage(std::make_unique<FileStore>(file), path, false));
+        out.reset(
+            new DiskImage(std::make_unique<FileStore>(file), path, false, journalPathFor(path)));
         return {};
     }
     return openReadOnly(path, out);
@@ -55,13 +84,201 @@ Status DiskImage::openReadOnly(const std::string& path, std::unique_ptr<DiskImag
     Status status = openWithMode(path, "rb", file);
     if (!status.ok())
         return status;
-    out.reset(new DiskImage(std::make_unique<FileStore>(file), path, true));
+    out.reset(new DiskImage(std::make_unique<FileStore>(file), path, true, journalPathFor(path)));
     return {};
 }
 
 std::unique_ptr<DiskImage> DiskImage::inMemory(std::vector<std::uint8_t>& bytes, bool readOnly) {
     return std::unique_ptr<DiskImage>(
-        new DiskImage(std::make_unique<MemoryStore>(bytes), "(memory)", readOnly));
+        new DiskImage(std::make_unique<MemoryStore>(bytes), "(memory)", readOnly, {}));
+}
+
+bool DiskImage::waitForLock(LockKind kind) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(lockWaitMs.load());
+    // A file system without locks leaves nothing to wait for.
+    while (store_->lock(kind) == LockResult::Busy) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+Status DiskImage::acquire(LockKind kind) {
+    if (!waitForLock(kind))
+        return {ErrorCode::Busy, path_ + " is in use by another program; nothing was changed."};
+    const LockKind before = lock_;
+    lock_ = kind;
+    Status status = recover();
+    if (!status.ok()) {
+        store_->lock(before);
+        lock_ = before;
+    }
+    return status;
+}
+
+void DiskImage::release() {
+    if (changeHolds_ > 0)
+        return;
+    const LockKind kind = readHolds_ > 0 ? LockKind::Shared : LockKind::None;
+    if (kind != lock_)
+        store_->lock(kind);
+    lock_ = kind;
+}
+
+Status DiskImage::beginRead() {
+    if (lock_ == LockKind::None) {
+        Status status = acquire(LockKind::Shared);
+        if (!status.ok())
+            return status;
+    }
+    ++readHolds_;
+    return {};
+}
+
+void DiskImage::endRead() {
+    if (readHolds_ > 0 && --readHolds_ == 0)
+        release();
+}
+
+Status DiskImage::beginChange() {
+    if (readOnly_)
+        return {ErrorCode::ReadOnly, "The disk image is open read-only; nothing was changed"};
+    if (lock_ != LockKind::Exclusive) {
+        Status status = acquire(LockKind::Exclusive);
+        if (!status.ok())
+            return status;
+    }
+    if (changeHolds_++ == 0)
+        pending_.clear(); // started at the first write, once the layout is known
+    return {};
+}
+
+Status DiskImage::commitChange() {
+    if (changeHolds_ == 0)
+        return {};
+    if (--changeHolds_ > 0)
+        return {};
+    Status status = commitPending();
+    release();
+    return status;
+}
+
+void DiskImage::startPending() {
+    if (!pending_.started())
+        pending_.start(size_, layout_.headerBytes);
+}
+
+void DiskImage::takingFreeSector(SectorLink link, SectorLink itsLink) {
+    if (changeHolds_ == 0 || !contains(link))
+        return;
+    startPending();
+    pending_.takeFree(SectorOffset(link), {itsLink.track, itsLink.sector});
+}
+
+void DiskImage::freeingSectors(std::span<const SectorLink> links) {
+    if (changeHolds_ == 0)
+        return;
+    startPending();
+    for (SectorLink link : links)
+        if (contains(link))
+            pending_.markFreed(SectorOffset(link));
+}
+
+std::string DiskImage::takeNotice() {
+    return std::exchange(notice_, {});
+}
+
+Status DiskImage::recover() {
+    pending_.clear();
+    if (journalPath_.empty())
+        return {};
+    size_ = store_->size();
+    JournalState state = JournalState::None;
+    std::vector<JournalRecord> records;
+    Status status = readJournal(journalPath_, size_, state, records);
+    if (!status.ok() || state == JournalState::None)
+        return status;
+    // Held exclusively, the image is put back; read-only, or while others read it, it is read
+    // as it was instead, and nothing is written.
+    const bool complete = state == JournalState::Complete;
+    if (lock_ == LockKind::Exclusive)
+        return rollBack(records, complete);
+    if (!readOnly_ && waitForLock(LockKind::Exclusive)) {
+        lock_ = LockKind::Exclusive;
+        status = rollBack(records, complete);
+        store_->lock(LockKind::Shared);
+        lock_ = LockKind::Shared;
+        if (status.ok())
+            return status;
+    }
+    if (!complete)
+        return {}; // the image was never written under it
+    SystemInformationRecord sir;
+    findLayout(sir);
+    pending_.start(size_, layout_.headerBytes);
+    for (const JournalRecord& record : records)
+        if (!pending_.write(*store_, record.offset, record.bytes))
+            return {ErrorCode::ReadFailed, "Unable to read " + path_ + " through its journal " +
+                                               journalPath_ + "; nothing was changed"};
+    if (!noticeGiven_) {
+        noticeGiven_ = true;
+        notice_ = path_ + ": a change to it was interrupted; it is read as it was before that "
+                          "change, and nothing was written";
+    }
+    return {};
+}
+
+Status DiskImage::rollBack(const std::vector<JournalRecord>& records, bool complete) {
+    for (const JournalRecord& record : records)
+        if (!store_->write(record.offset, record.bytes))
+            return {ErrorCode::WriteFailed, "Unable to undo the interrupted change recorded in " +
+                                                journalPath_ + "; nothing was changed"};
+    if (!records.empty() && !store_->sync())
+        return {ErrorCode::WriteFailed, "Unable to undo the interrupted change recorded in " +
+                                            journalPath_ + "; nothing was changed"};
+    Status status = removeJournal(journalPath_);
+    if (status.ok() && complete) {
+        notice_ = path_ + ": a change to it was interrupted and has been undone; the image is as "
+                          "it was before that change";
+        noticeGiven_ = true;
+    }
+    return status;
+}
+
+Status DiskImage::commitPending() {
+    if (!pending_.started() || pending_.empty()) {
+        pending_.clear();
+        return {};
+    }
+    const Status failed{ErrorCode::WriteFailed,
+                        "Unable to write the disk image " + path_ + "; nothing was changed"};
+    if (journalPath_.empty()) {
+        const bool written = pending_.writeTo(*store_) && store_->flush();
+        pending_.clear();
+        return written ? Status{} : failed;
+    }
+    std::vector<JournalRecord> records;
+    if (!pending_.originals(*store_, records)) {
+        pending_.clear();
+        return failed;
+    }
+    Status status = writeJournal(journalPath_, path_, size_, records);
+    if (!status.ok()) {
+        pending_.clear();
+        return status;
+    }
+    const bool written = pending_.writeTo(*store_) && store_->sync();
+    pending_.clear();
+    if (!written) {
+        // Put back at once what may have reached the file; else the next open will.
+        if (rollBack(records, false).ok())
+            return failed;
+        return {ErrorCode::WriteFailed, "Unable to write the disk image " + path_ +
+                                            "; the change will be undone when it is next opened"};
+    }
+    return removeJournal(journalPath_);
 }
 
 bool DiskImage::findLayout(SystemInformationRecord& sir) {
@@ -69,8 +286,7 @@ bool DiskImage::findLayout(SystemInformationRecord& sir) {
     layout_ = {};
     auto sirAt = [&](std::uint32_t headerBytes) {
         std::array<std::uint8_t, SirSize> bytes{};
-        if (size_ < headerBytes + SirOffset + SirSize ||
-            !store_->read(headerBytes + SirOffset, bytes))
+        if (size_ < headerBytes + SirOffset + SirSize || !load(headerBytes + SirOffset, bytes))
             return false;
         sir = SystemInformationRecord::parse(bytes.data());
         return true;
@@ -193,11 +409,15 @@ Status DiskImage::writeEntry(std::uint32_t offset, const DirectoryEntry& entry) 
     return writeAt(offset, bytes);
 }
 
+bool DiskImage::load(std::uint64_t offset, std::span<std::uint8_t> bytes) {
+    return pending_.started() ? pending_.read(*store_, offset, bytes) : store_->read(offset, bytes);
+}
+
 Status DiskImage::readAt(std::uint64_t offset, std::span<std::uint8_t> bytes) {
     if (offset + bytes.size() > size_)
         return {ErrorCode::ReadFailed,
                 "Read past the end of the disk image at offset " + std::to_string(offset)};
-    if (!store_->read(offset, bytes))
+    if (!load(offset, bytes))
         return {ErrorCode::ReadFailed,
                 "Unable to read the disk image at offset " + std::to_string(offset)};
     return {};
@@ -211,15 +431,20 @@ Status DiskImage::writeAt(std::uint64_t offset, std::span<const std::uint8_t> by
     if (offset + bytes.size() > size_)
         return {ErrorCode::WriteFailed,
                 "Write past the end of the disk image at offset " + std::to_string(offset)};
+    // Every change goes through the journal.
+    if (changeHolds_ == 0)
+        return {ErrorCode::WriteFailed,
+                "A write to the disk image outside a change was refused; nothing was changed"};
     ++writes_;
-    if (!store_->write(offset, bytes))
+    startPending();
+    if (!pending_.write(*store_, offset, bytes))
         return {ErrorCode::WriteFailed,
                 "Unable to write the disk image at offset " + std::to_string(offset)};
     return {};
 }
 
 Status DiskImage::flush() {
-    if (readOnly_)
+    if (readOnly_ || changeHolds_ > 0)
         return {};
     if (!store_->flush())
         return {ErrorCode::WriteFailed, "Unable to write the disk image " + path_};

@@ -3,11 +3,19 @@
 // The open image. Every access is a positioned read or write of a whole record, and this is
 // the one place that maps a sector link to a byte offset. Nothing of the image is cached
 // between operations except its length and layout, found again with each fresh read of the SIR.
+//
+// Commands hold the image while they run: reading ones share it with other readers, a change
+// has it alone (advisory locks, so another Diskwright waits). A change is all or nothing: its
+// writes are held until it commits, then the original bytes go to a rollback journal beside
+// the image (see Journal.h), the image is written and synced, and the journal is removed. An
+// image found with a journal is put back first (or, opened read-only, read as it was).
 
 #include "engine/Format.h"
+#include "engine/PendingWrites.h"
 #include "engine/SectorStore.h"
 #include "engine/Status.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -59,8 +67,36 @@ public:
     // An image held in `bytes`, which must outlive it; writes change `bytes` in place.
     static std::unique_ptr<DiskImage> inMemory(std::vector<std::uint8_t>& bytes, bool readOnly);
 
+    ~DiskImage();
     DiskImage(const DiskImage&) = delete;
     DiskImage& operator=(const DiskImage&) = delete;
+
+    // How long a command waits for an image that another program holds (a few seconds).
+    static void setLockWait(std::chrono::milliseconds wait);
+
+    // Holds nest: the outermost takes the lock (waiting at most the lock wait, then Busy:
+    // "IMAGE is in use by another program; nothing was changed.") and the outermost change
+    // commits. Writes are refused outside a change.
+    Status beginRead();
+    void endRead();
+    Status beginChange();
+    // Ends a change hold; the outermost writes the change (see above), and when that fails
+    // the image is as it was before the change. What an operation wrote before it failed
+    // stays, as it would have with every write going straight to the file.
+    Status commitChange();
+    // Drops every write of the running change, for a step that must not be left half done;
+    // the holds stay.
+    void discardWrites() { pending_.clear(); }
+    bool inChange() const { return changeHolds_ > 0; }
+
+    // For the journal: the sector is taken from the free chain by the running change, where it
+    // links to `itsLink` (as read in this change); its data bytes need no copy unless the
+    // change itself freed it (freeingSectors).
+    void takingFreeSector(SectorLink link, SectorLink itsLink);
+    void freeingSectors(std::span<const SectorLink> links);
+
+    // What the user should hear once (an interrupted change undone); empty when nothing.
+    std::string takeNotice();
 
     const std::string& path() const { return path_; }
     bool readOnly() const { return readOnly_; }
@@ -99,19 +135,80 @@ public:
     // Raw positioned transfers, bounded by the file's length (writes never extend the file).
     Status readAt(std::uint64_t offset, std::span<std::uint8_t> bytes);
     Status writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
+    // Outside a change: what was written is in the file. Inside one the commit does that.
     Status flush();
 
 private:
-    DiskImage(std::unique_ptr<SectorStore> store, std::string path, bool readOnly);
+    DiskImage(std::unique_ptr<SectorStore> store, std::string path, bool readOnly,
+              std::string journalPath);
     // Length and layout from the store; false when no SIR can be read at all.
     bool findLayout(SystemInformationRecord& sir);
+    bool load(std::uint64_t offset, std::span<std::uint8_t> bytes);
+    void startPending();
+
+    Status acquire(LockKind kind);
+    bool waitForLock(LockKind kind);
+    void release();
+    // After the lock is taken: an interrupted change's journal is acted on.
+    Status recover();
+    // Puts the records back and removes the journal; `complete` tells the user once.
+    Status rollBack(const std::vector<JournalRecord>& records, bool complete);
+    Status commitPending();
 
     std::unique_ptr<SectorStore> store_;
     std::string path_;
     bool readOnly_ = false;
+    std::string journalPath_; // empty for an image in memory: no lock and no journal
     std::uint64_t size_ = 0;
     ImageLayout layout_;
     std::uint64_t writes_ = 0;
+
+    LockKind lock_ = LockKind::None;
+    int readHolds_ = 0;
+    int changeHolds_ = 0;
+    // The running change's writes; or, read-only, the originals of an interrupted change.
+    PendingWrites pending_;
+    std::string notice_;
+    bool noticeGiven_ = false;
+};
+
+// A reading command's hold for the length of a scope.
+class ImageRead {
+public:
+    explicit ImageRead(DiskImage& image) : image_(image), status_(image.beginRead()) {}
+    ~ImageRead() {
+        if (status_.ok())
+            image_.endRead();
+    }
+    ImageRead(const ImageRead&) = delete;
+    ImageRead& operator=(const ImageRead&) = delete;
+    const Status& status() const { return status_; }
+
+private:
+    DiskImage& image_;
+    Status status_;
+};
+
+// A change for the length of a scope: commit() ends it and tells how the writing went;
+// leaving the scope without it commits too, unheard.
+class ImageChange {
+public:
+    explicit ImageChange(DiskImage& image) : image_(image), status_(image.beginChange()) {}
+    ~ImageChange() { commit(); }
+    ImageChange(const ImageChange&) = delete;
+    ImageChange& operator=(const ImageChange&) = delete;
+    const Status& status() const { return status_; }
+    Status commit() {
+        if (!status_.ok() || done_)
+            return status_;
+        done_ = true;
+        return image_.commitChange();
+    }
+
+private:
+    DiskImage& image_;
+    Status status_;
+    bool done_ = false;
 };
 
 } // namespace dw

@@ -118,6 +118,11 @@ Status chooseTransferMode(DiskImage& image, SectorLink startLink, bool randomFla
 ExtractResult ExtractFile(DiskImage& image, SectorLink startLink, std::uint16_t sectorCount,
                           bool randomFlag, const ExtractOptions& options, std::ostream& out) {
     ExtractResult result;
+    const ImageRead hold(image);
+    if (!hold.status().ok()) {
+        result.status = hold.status();
+        return result;
+    }
     SystemInformationRecord sir;
     result.status = image.readSir(sir);
     if (!result.status.ok())

@@ -207,10 +207,24 @@ private:
     };
 
     ImportResult fail(const Status& status) {
+        // What was done stays (a replacement already made), but is no longer what the session
+        // knows.
+        const Status committed = endChange();
+        if (image_.writeCount() != writesAtStart_)
+            known_ = false;
         if (status.code() != ErrorCode::Cancelled)
             questions_.tell(status.text());
+        if (!committed.ok())
+            questions_.tell(committed.text());
         result_.status = status;
         return result_;
+    }
+    Status endChange() {
+        Status status;
+        if (change_ && change_->status().ok())
+            status = change_->commit();
+        change_.reset();
+        return status;
     }
     ImportResult cancelled() {
         const std::string what = result_.flexName.empty() ? "the file" : result_.flexName;
@@ -235,6 +249,8 @@ private:
     std::string hostPath_;
     FlexName name_;
     ImportResult result_;
+    std::uint64_t writesAtStart_ = 0;
+    std::optional<ImageChange> change_; // from the first read of the SIR to the commit
 
     bool known_ = false;
     SystemInformationRecord knownSir_;
@@ -342,6 +358,7 @@ ImportResult ImportSession::Impl::run(const std::string& hostPath,
     hostPath_ = hostPath;
     name_ = {};
     result_ = {};
+    writesAtStart_ = image_.writeCount();
     if (image_.readOnly())
         return fail(
             {ErrorCode::ReadOnly, "The disk image is open read-only; nothing was imported"});
@@ -358,6 +375,10 @@ ImportResult ImportSession::Impl::run(const std::string& hostPath,
                                                 " is empty and a FLEX file needs at least one "
                                                 "sector; it was not imported"});
 
+    // From the first read of the SIR to the commit the image is this command's alone.
+    change_.emplace(image_);
+    if (!change_->status().ok())
+        return fail(change_->status());
     SystemInformationRecord sir;
     status = image_.readSir(sir);
     if (status.ok())
@@ -421,6 +442,8 @@ ImportResult ImportSession::Impl::run(const std::string& hostPath,
         return fail({ErrorCode::DirectoryFull, "OOPS - We just screwed up"});
 
     status = commit(sir, source, allocation, slotOffset);
+    if (status.ok())
+        status = endChange();
     if (!status.ok()) {
         known_ = false;
         return fail(status);
@@ -441,6 +464,8 @@ Status ImportSession::Impl::commit(const SystemInformationRecord& sirBefore, con
     std::vector<std::uint8_t> run;
     run.reserve(std::min(used, RunSectors) * SectorSize);
     std::size_t runStart = 0;
+    for (std::size_t i = 0; i < used; ++i)
+        image_.takingFreeSector(allocation.sectors[i], allocation.links[i]);
     for (std::size_t i = 0; i < used; ++i) {
         const std::size_t at = run.size();
         run.resize(at + SectorSize, 0);

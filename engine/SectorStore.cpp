@@ -1,12 +1,18 @@
 #include "engine/SectorStore.h"
 
+#include "engine/KillPoint.h"
+
 #include <algorithm>
 #include <array>
 
 #ifndef _WIN32
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#else
+#include <io.h>
 #endif
 
 namespace dw {
@@ -79,17 +85,7 @@ std::size_t FileStore::rawRead(std::uint64_t offset, std::uint8_t* bytes, std::s
 
 bool FileStore::rawWrite(std::uint64_t offset, const std::uint8_t* bytes, std::size_t size) {
 #ifndef _WIN32
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t put =
-            ::pwrite(fileno(file_), bytes + done, size - done, static_cast<off_t>(offset + done));
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
+    return writeCounted(fileno(file_), bytes, size, offset);
 #else
     if (!positionKnown_ || position_ != offset) {
         positionKnown_ = false;
@@ -173,6 +169,54 @@ bool FileStore::flush() {
 bool FileStore::forget() {
     window_.clear();
     return flush();
+}
+
+LockResult FileStore::lock(LockKind kind) {
+#ifndef _WIN32
+    const int fd = fileno(file_);
+    for (;;) {
+#ifdef F_OFD_SETLK
+        // Locks of the open file, not of the process: two opens in one program exclude each
+        // other too, and closing another descriptor of the file keeps the lock.
+        struct flock range {};
+        range.l_type = kind == LockKind::Shared      ? F_RDLCK
+                       : kind == LockKind::Exclusive ? F_WRLCK
+                                                     : F_UNLCK;
+        range.l_whence = SEEK_SET;
+        if (::fcntl(fd, F_OFD_SETLK, &range) == 0)
+            return LockResult::Locked;
+#else
+        const int operation = kind == LockKind::Shared      ? LOCK_SH | LOCK_NB
+                              : kind == LockKind::Exclusive ? LOCK_EX | LOCK_NB
+                                                            : LOCK_UN;
+        if (::flock(fd, operation) == 0)
+            return LockResult::Locked;
+#endif
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EACCES || errno == EWOULDBLOCK)
+            return LockResult::Busy;
+        return LockResult::Unsupported;
+    }
+#else
+    (void)kind;
+    return LockResult::Unsupported;
+#endif
+}
+
+bool FileStore::sync() {
+    if (!flush())
+        return false;
+#ifndef _WIN32
+    // The file's length never changes, so its data is all that must reach the disk.
+    int result;
+    do
+        result = ::fdatasync(fileno(file_));
+    while (result != 0 && errno == EINTR);
+    return result == 0;
+#else
+    return _commit(_fileno(file_)) == 0;
+#endif
 }
 
 bool MemoryStore::read(std::uint64_t offset, std::span<std::uint8_t> bytes) {

@@ -11,6 +11,10 @@
 
 namespace dw {
 
+// Advisory locks between programs that use one image: readers share it, a writer has it alone.
+enum class LockKind { None, Shared, Exclusive };
+enum class LockResult { Locked, Busy, Unsupported };
+
 class SectorStore {
 public:
     virtual ~SectorStore() = default;
@@ -21,6 +25,10 @@ public:
     virtual bool flush() = 0;
     // Writes what is pending and drops what was read ahead: the next read sees the file as it is.
     virtual bool forget() { return flush(); }
+    // Takes, changes or (None) drops the store's lock without waiting.
+    virtual LockResult lock(LockKind) { return LockResult::Locked; }
+    // Flushes and puts what was written on stable storage.
+    virtual bool sync() { return flush(); }
 };
 
 // A file through an unbuffered stdio stream, with a buffer of its own for each direction:
@@ -42,6 +50,8 @@ public:
     bool write(std::uint64_t offset, std::span<const std::uint8_t> bytes) override;
     bool flush() override;
     bool forget() override;
+    LockResult lock(LockKind kind) override;
+    bool sync() override;
 
 private:
     // Transfers straight to the file; a read may come back with fewer bytes at its end.

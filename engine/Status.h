@@ -23,6 +23,7 @@ enum class ErrorCode {
     Exists,
     BadGeometry,
     Cancelled,
+    Busy, // another program holds the image
 };
 
 class Status {

@@ -258,6 +258,7 @@ int CDiskwrightDlg::OpenDisk() {
     ShowListing(listing);
     if (!status.ok())
         m_prompts.message(this, damageText(status));
+    TellNotice();
     return IDOK;
 }
 
@@ -272,6 +273,11 @@ int CDiskwrightDlg::ReadDirectory() {
     }
     dw::Listing listing;
     const dw::Status status = dw::readListing(*m_pImage, listing);
+    if (status.code() == dw::ErrorCode::Busy) {
+        // Another program is changing the image: the rows stay as they were listed.
+        m_prompts.message(this, text(status.text()));
+        return m_lstFiles->GetItemCount();
+    }
     if (refused(status)) {
         // Nothing of this image can be trusted any more: show no rows rather than stale ones.
         ResetFileList();
@@ -287,6 +293,7 @@ int CDiskwrightDlg::ReadDirectory() {
     const int rows = ShowListing(listing);
     if (!status.ok())
         m_prompts.message(this, damageText(status));
+    TellNotice();
     return rows;
 }
 
@@ -362,6 +369,14 @@ dw::EntryFields CDiskwrightDlg::RowFields(int row) const {
     return dw::parseRowFields(cells);
 }
 
+void CDiskwrightDlg::TellNotice() {
+    if (!m_pImage)
+        return;
+    const std::string notice = m_pImage->takeNotice();
+    if (!notice.empty())
+        m_prompts.message(this, text(notice));
+}
+
 bool CDiskwrightDlg::RefusedReadOnly() {
     if (!m_bReadOnly)
         return false;
@@ -383,12 +398,24 @@ void CDiskwrightDlg::OnDelete() {
         return;
     if (!m_prompts.askYesNo(this, QStringLiteral("Are you sure?")))
         return;
-    // The rows stay as listed until the end: each file is found again by its name.
-    for (int row : SelectedRows()) {
-        const dw::EntryFields file = RowFields(row);
-        const dw::Status status = dw::deleteFile(*m_pImage, file.name, file.ext);
-        // A file no longer on the disk (changed by another program) is passed over.
-        if (!status.ok() && status.code() != dw::ErrorCode::NotFound)
+    {
+        // The image is this command's alone while it runs, and the deletions are written
+        // together at its end.
+        dw::ImageChange change(*m_pImage);
+        if (!change.status().ok()) {
+            m_prompts.message(this, text(change.status().text()));
+            TellNotice();
+            return;
+        }
+        // The rows stay as listed until the end: each file is found again by its name.
+        for (int row : SelectedRows()) {
+            const dw::EntryFields file = RowFields(row);
+            const dw::Status status = dw::deleteFile(*m_pImage, file.name, file.ext);
+            // A file no longer on the disk (changed by another program) is passed over.
+            if (!status.ok() && status.code() != dw::ErrorCode::NotFound)
+                m_prompts.message(this, text(status.text()));
+        }
+        if (const dw::Status status = change.commit(); !status.ok())
             m_prompts.message(this, text(status.text()));
     }
     ReadDirectory();
@@ -445,6 +472,7 @@ void CDiskwrightDlg::ExportFile(const dw::EntryFields& file,
         m_prompts.message(this, copyFailureText(result.status, dw::UnableToOpenTargetText));
     else if (result.chainEndedEarly)
         m_prompts.message(this, QString::fromLatin1(dw::UnexpectedEndOfChainText));
+    TellNotice();
 }
 
 void CDiskwrightDlg::OnImport() {
@@ -465,8 +493,19 @@ void CDiskwrightDlg::OnImport() {
     if (!files.isEmpty())
         StoreFolder(Settings::DefaultImportDir, files.front(),
                     QStringLiteral("the imported files"));
-    for (const QString& file : files)
-        dw::importFile(*m_pImage, nativePath(file), options, questions);
+    if (!files.isEmpty()) {
+        // As with Delete: the image is this command's alone, and written once at its end.
+        dw::ImageChange change(*m_pImage);
+        if (!change.status().ok()) {
+            m_prompts.message(this, text(change.status().text()));
+            TellNotice();
+            return;
+        }
+        for (const QString& file : files)
+            dw::importFile(*m_pImage, nativePath(file), options, questions);
+        if (const dw::Status status = change.commit(); !status.ok())
+            m_prompts.message(this, text(status.text()));
+    }
     ReadDirectory();
 }
 
@@ -484,6 +523,7 @@ void CDiskwrightDlg::OnDblclkFileList() {
         result = dw::viewCopy(*m_pImage, file, nativePath(m_settings.get(Settings::TempDir)),
                               m_app.m_bAddLineFeeds, m_app.m_bExpandTabs, path);
     }
+    TellNotice();
     if (!result.status.ok()) {
         m_prompts.message(this, copyFailureText(result.status, dw::UnableToOpenTempTargetText));
         return;

@@ -88,6 +88,8 @@ private:
     dw::EntryFields RowFields(int row) const;
     // A command that would change a read-only image says so and changes nothing.
     bool RefusedReadOnly();
+    // Says once what the image had to tell (an interrupted change undone).
+    void TellNotice();
     void StoreFolder(const StringSetting& setting, const QString& path, const QString& what);
     void ExportFile(const dw::EntryFields& file, const std::filesystem::path& destination);
 

@@ -108,6 +108,9 @@ bool importBytes(dw::DiskImage& image, const std::filesystem::path& folder, cons
 // Marks PHONES.DAT random and writes its file sector map: (track, sector, count) runs of the
 // data sectors; the two map sectors carry record number 0, the records count from 1.
 bool makeRandom(dw::DiskImage& image, const std::string& name, const std::string& ext) {
+    dw::ImageChange change(image);
+    if (!change.status().ok())
+        return fail(change.status().text());
     dw::SystemInformationRecord sir;
     if (!image.readSir(sir).ok())
         return fail("cannot read the SIR");
@@ -142,7 +145,7 @@ bool makeRandom(dw::DiskImage& image, const std::string& name, const std::string
         }
         dw::DirectoryEntry entry = slot.entry;
         entry.randomFlag = 2;
-        done = image.writeEntry(slot.offset, entry).ok() && image.flush().ok();
+        done = image.writeEntry(slot.offset, entry).ok() && change.commit().ok();
         return dw::SlotAction::Stop;
     });
     return (walk.ok() && done) || fail("cannot make " + name + "." + ext + " random");

@@ -202,6 +202,7 @@ TEST(CliJson, EveryDocumentParsesAndCarriesItsKeys) {
         {{"import", image, host, "--name", "host.txt"}, {"files", "remainingSectors"}},
         {{"delete", image, "GAME.BIN", "--yes"}, {"files", "remainingSectors"}},
         {{"create", created, "--tracks", "35"}, {"layout", "tracks", "sectorsPerTrack"}},
+        {{"repair", image, "--yes"}, {"needed", "repaired"}},
         {{"info", tempPath("json-missing.dsk")}, {}},
     };
     for (const Case& c : cases) {
@@ -318,6 +319,7 @@ TEST(CliCompletion, CompletesCommandsOptionsAndNamesOnTheImage) {
         return contents(out);
     };
     EXPECT_EQ(complete("ex"), "export\n");
+    EXPECT_EQ(complete("rep"), "repair\n");
     EXPECT_TRUE(has(complete("export " + image + " --mo"), "--mode\n"));
     EXPECT_EQ(complete("export " + image + " RE"), "README.TXT\n");
     EXPECT_EQ(complete("delete " + image + " G"), "GAME.BIN\n");

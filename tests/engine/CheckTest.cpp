@@ -44,6 +44,16 @@ TEST(Check, SoundImagesAreClean) {
     ImageBuilder full = ImageBuilder::formatted(2, 10);
     full.addFile("ALL", "DAT", Bytes(252 * 10, 1));
     EXPECT_EQ(joined(check(full)), "");
+    // A directory that goes on into track 3 behind its last entry owns those sectors.
+    ImageBuilder longDirectory = twoFiles();
+    longDirectory.setLink({0, 10}, {3, 9}).setLink({3, 9}, {3, 10}).setLink({3, 10}, {0, 0});
+    longDirectory.setLink({3, 8}, {0, 0});
+    SirSpec sir;
+    sir.firstFree = {1, 6};
+    sir.lastFree = {3, 8};
+    sir.freeCount = 23;
+    longDirectory.sir(sir);
+    EXPECT_EQ(joined(check(longDirectory)), "");
 }
 
 TEST(Check, FileChainsThatDisagreeWithTheirEntry) {

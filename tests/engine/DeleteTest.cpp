@@ -230,3 +230,60 @@ TEST(Delete, ChainsThroughTrackZeroAreRefused) {
         EXPECT_NE(findings(*o.image).find("lies on track 0"), std::string::npos);
     }
 }
+
+// A chain that meets another file's or the directory's, or a count that is not the chain's
+// length: freeing it would hand live sectors to the next import, or miscount the free ones.
+TEST(Delete, ChainsOwnedBySomeoneElseAreRefused) {
+    struct Case {
+        const char* file;
+        void (*damage)(ImageBuilder&);
+        const char* refusal;
+        const char* finding;
+    };
+    const Case cases[] = {
+        {"ONE",
+         [](ImageBuilder& b) {
+             b.setLink({1, 3}, {1, 4}); // ONE runs on into TWO
+             b.entry({0, 5}, 0, {"ONE", "TXT", {1, 1}, {1, 5}, 5});
+         },
+         "its sector 001-004 also belongs to TWO.TXT", "Sector 001-004 belongs to both"},
+        {"DUP",
+         [](ImageBuilder& b) {
+             b.entry({0, 5}, 2, {"DUP", "TXT", {1, 1}, {1, 3}, 3});
+         },
+         "its sector 001-001 also belongs to ONE.TXT",
+         "Sector 001-001 belongs to both ONE.TXT and DUP.TXT"},
+        {"X",
+         [](ImageBuilder& b) {
+             // The directory goes on into track 3; X claims that sector.
+             b.setLink({0, 10}, {3, 10}).setLink({3, 10}, {0, 0}).setLink({3, 9}, {0, 0});
+             SirSpec sir;
+             sir.firstFree = {1, 6};
+             sir.lastFree = {3, 9};
+             sir.freeCount = 24;
+             b.sir(sir);
+             b.entry({0, 5}, 2, {"X", "TXT", {3, 10}, {3, 10}, 1});
+         },
+         "its sector 003-010 also belongs to the directory",
+         "Sector 003-010 belongs to both the directory and X.TXT"},
+        {"ONE",
+         [](ImageBuilder& b) {
+             b.entry({0, 5}, 0, {"ONE", "TXT", {1, 1}, {1, 3}, 60000});
+         },
+         "its chain holds 3 sectors, the directory says 60000",
+         "ONE.TXT: the chain holds 3 sectors, the directory says 60000"},
+    };
+    for (const Case& c : cases) {
+        ImageBuilder b = ImageBuilder::formatted(4, 10);
+        b.addFile("ONE", "TXT", data(3, '1'));
+        b.addFile("TWO", "TXT", data(2, '2'));
+        c.damage(b);
+        Opened o = open(b);
+        const dw::Status status = dw::deleteFile(*o.image, c.file, "TXT");
+        EXPECT_EQ(status.code(), dw::ErrorCode::Damaged) << c.refusal;
+        EXPECT_EQ(status.text(), std::string(c.file) + ".TXT was not deleted: " + c.refusal +
+                                     "; nothing was changed");
+        EXPECT_EQ(readFileBytes(o.path), b.bytes()) << c.refusal;
+        EXPECT_NE(findings(*o.image).find(c.finding), std::string::npos) << findings(*o.image);
+    }
+}

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -238,9 +239,13 @@ TEST(ImportProperty, RandomImportsReplacementsAndDeletionsKeepTheImageSound) {
         seed = static_cast<std::uint32_t>(std::strtoul(fixed, nullptr, 10));
     SCOPED_TRACE("DW_PROPERTY_SEED=" + std::to_string(seed));
     std::mt19937 rng(seed);
+    // Longer runs on demand: DW_PROPERTY_STEPS=100000 (CI runs the default).
+    int maxSteps = 1500;
+    if (const char* wanted = std::getenv("DW_PROPERTY_STEPS"))
+        maxSteps = std::max(1, std::atoi(wanted));
 
     int steps = 0;
-    while (steps < 1500 && !::testing::Test::HasFailure()) {
+    while (steps < maxSteps && !::testing::Test::HasFailure()) {
         const bool large = rng() % 4 == 0;
         const int tracks =
             large ? 35 + static_cast<int>(rng() % 46) : 2 + static_cast<int>(rng() % 6);
@@ -252,7 +257,8 @@ TEST(ImportProperty, RandomImportsReplacementsAndDeletionsKeepTheImageSound) {
             layout.headerBytes = 1 + static_cast<int>(rng() % 255);
         Session run(rng, tracks, spt, layout);
         const int roundSteps = large ? 40 : 80;
-        for (int i = 0; i < roundSteps && !::testing::Test::HasFailure(); ++i, ++steps) {
+        for (int i = 0; i < roundSteps && steps < maxSteps && !::testing::Test::HasFailure();
+             ++i, ++steps) {
             SCOPED_TRACE("step " + std::to_string(steps) + " on " + std::to_string(tracks) + "x" +
                          std::to_string(spt) + ", track 0 " +
                          std::to_string(layout.trackZeroSectors) + ", header " +

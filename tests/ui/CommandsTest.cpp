@@ -374,6 +374,38 @@ private slots:
         QVERIFY(w.prompts.allShown());
     }
 
+    // While another program changes the image, Delete, Import and Refresh wait a moment, then
+    // say so and leave the image and the rows as they were; the window itself holds nothing
+    // between commands.
+    void busyImageIsWaitedForThenRefused() {
+        const std::string path = fourFileImage();
+        const Bytes before = readFileBytes(path);
+        Window w(path);
+        std::unique_ptr<dw::DiskImage> other;
+        QVERIFY(dw::DiskImage::open(path, other).ok());
+        QVERIFY(other->beginChange().ok());
+        dw::DiskImage::setLockWait(std::chrono::milliseconds(50));
+        const QString busy = q(path) + " is in use by another program; nothing was changed.";
+        w.select({0});
+        w.prompts.expectYesNo(true);
+        w.prompts.expectMessage({busy});
+        w.press(IDC_DELETE);
+        const QString host = folder("busy") + "/NEW.TXT";
+        writeFileBytes(nativePath(host), bytesOf("new\n"));
+        w.prompts.expectOpenFiles({host});
+        w.prompts.expectMessage({busy});
+        w.press(IDC_IMPORT);
+        w.prompts.expectMessage({busy});
+        w.press(IDC_REFRESH);
+        dw::DiskImage::setLockWait(std::chrono::seconds(3));
+        QCOMPARE(rowsOf(w.dlg).size(), 4);
+        QVERIFY(readFileBytes(path) == before);
+        QVERIFY(w.prompts.allShown());
+        QVERIFY(other->commitChange().ok());
+        QVERIFY(other->beginChange().ok()); // the window holds no lock of its own
+        QVERIFY(other->commitChange().ok());
+    }
+
     void readOnlyImageRefusesChanges() {
         const std::string path = fourFileImage();
         const Bytes before = readFileBytes(path);
