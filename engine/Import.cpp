@@ -260,8 +260,7 @@ private:
     std::optional<std::uint32_t> endSlot_;
     std::vector<LiveFile> files_;               // live entries in directory order
     std::map<std::string, std::size_t> byName_; // "NAME.EXT" -> the first such entry in files_
-    std::vector<std::int32_t>
-        owner_; // by linkIndex: DirectoryOwner, an index into files_, or NoOwner
+    LinkTable<std::int32_t> owner_;             // DirectoryOwner, an index into files_, or NoOwner
 };
 
 bool ImportSession::Impl::settleName(const std::string& flexNameOverride) {
@@ -298,7 +297,7 @@ bool ImportSession::Impl::textMode(const Source& source) {
 
 void ImportSession::Impl::claim(SectorLink start, std::int32_t owner) {
     for (SectorLink link : walkChain(image_, start, image_.fileSize() / SectorSize + 1).sectors) {
-        std::int32_t& slot = owner_[linkIndex(link)];
+        std::int32_t& slot = owner_.at(link);
         if (slot == NoOwner)
             slot = owner;
     }
@@ -331,7 +330,7 @@ Status ImportSession::Impl::know(const SystemInformationRecord& sir) {
     knownSize_ = image_.fileSize();
     files_.clear();
     byName_.clear();
-    owner_.assign(256 * 256, NoOwner);
+    owner_.reset(image_, NoOwner);
     claim(FirstDirectorySector, DirectoryOwner);
     walk_ = std::make_unique<DirectoryWalk>(image_);
     walkToEnd();
@@ -340,7 +339,7 @@ Status ImportSession::Impl::know(const SystemInformationRecord& sir) {
 
 Status ImportSession::Impl::checkUnowned(const std::vector<SectorLink>& sectors) const {
     for (SectorLink link : sectors) {
-        const std::int32_t owner = owner_[linkIndex(link)];
+        const std::int32_t owner = owner_.get(link);
         if (owner == NoOwner)
             continue;
         const std::string who = owner == DirectoryOwner
@@ -535,8 +534,8 @@ Status ImportSession::Impl::commit(const SystemInformationRecord& sirBefore, con
     knownSir_ = sir;
     const auto index = static_cast<std::int32_t>(files_.size());
     for (SectorLink link : allocation.sectors)
-        if (owner_[linkIndex(link)] == NoOwner)
-            owner_[linkIndex(link)] = index;
+        if (owner_.get(link) == NoOwner)
+            owner_.at(link) = index;
     files_.push_back({slotOffset, entry});
     byName_.emplace(result_.flexName, files_.size() - 1);
     if (endSlot_ && slotOffset == *endSlot_) {
