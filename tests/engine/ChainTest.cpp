@@ -133,3 +133,38 @@ TEST(Chain, ImagesWhoseLengthFitsNoLayoutAreNeverChanged) {
     image.reset();
     EXPECT_EQ(readFileBytes(path), before);
 }
+
+// Ownership tables cover every track the file holds (a shorter track 0, a header and a file
+// longer than its geometry included); a link beyond them still reads and writes safely.
+TEST(Chain, LinkTablesCoverEveryTrackTheFileHolds) {
+    struct Case {
+        int tracks, sectors;
+        Layout layout;
+        std::size_t extraBytes;
+    };
+    for (const Case& c : {Case{5, 10, {}, 0}, Case{5, 18, {10, 0}, 0}, Case{6, 10, {0, 64}, 0},
+                          Case{5, 10, {}, 3 * 256}, Case{255, 10, {}, 20 * 2560}}) {
+        ImageBuilder b = ImageBuilder::formatted(c.tracks, c.sectors, "T", c.layout);
+        std::vector<std::uint8_t> bytes = b.bytes();
+        bytes.resize(bytes.size() + c.extraBytes, 0);
+        auto image = dw::DiskImage::inMemory(bytes, true);
+        dw::SystemInformationRecord sir;
+        ASSERT_TRUE(image->readSir(sir).ok());
+        std::size_t held = 0; // tracks up to the last one the image has a sector of
+        for (int t = 0; t < 256; ++t)
+            if (image->contains({static_cast<std::uint8_t>(t), 1}))
+                held = static_cast<std::size_t>(t) + 1;
+        EXPECT_GE(dw::tracksHeld(*image), held) << c.tracks << "x" << c.sectors;
+        EXPECT_LE(dw::tracksHeld(*image), std::min<std::size_t>(held + 1, 256));
+    }
+    ImageBuilder small = ImageBuilder::formatted(3, 10);
+    std::vector<std::uint8_t> bytes = small.bytes();
+    auto image = dw::DiskImage::inMemory(bytes, true);
+    dw::SystemInformationRecord sir;
+    ASSERT_TRUE(image->readSir(sir).ok());
+    dw::LinkTable<int> table(*image, -1);
+    EXPECT_EQ(table.get({255, 255}), -1);
+    table.at({255, 255}) = 7;
+    EXPECT_EQ(table.get({255, 255}), 7);
+    EXPECT_EQ(table.get({1, 1}), -1);
+}
