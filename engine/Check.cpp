@@ -105,7 +105,31 @@ private:
         else if (chain.end != ChainWalk::End::Null)
             find(FindingKind::DirectoryDamaged, stopSectors(chain),
                  "The directory chain is damaged after its last entry: " + chainProblemText(chain));
+        checkAfterEnd(chain);
         return files;
+    }
+
+    // Every slot after the end of the directory is unused: the next file imported goes into
+    // the end slot, and a later slot that is not empty would then come into the directory.
+    void checkAfterEnd(const ChainWalk& chain) {
+        bool ended = false;
+        for (SectorLink link : chain.sectors) {
+            Sector sector{};
+            if (!image_.readSector(link, sector).ok())
+                return;
+            for (std::size_t slot = 0; slot < EntriesPerSector; ++slot) {
+                const std::uint8_t first = sector[DirectoryHeaderSize + slot * DirectoryEntrySize];
+                if (ended && first != 0) {
+                    find(FindingKind::DirectoryDamaged, {link},
+                         "Sector " + linkText(link) + " holds an entry (slot " +
+                             std::to_string(slot + 1) +
+                             ") after the end of the directory; the next file imported would "
+                             "bring it back");
+                    return;
+                }
+                ended = ended || first == 0;
+            }
+        }
     }
 
     void checkFile(const DirectoryEntry& e) {

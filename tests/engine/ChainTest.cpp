@@ -168,3 +168,19 @@ TEST(Chain, LinkTablesCoverEveryTrackTheFileHolds) {
     EXPECT_EQ(table.get({255, 255}), 7);
     EXPECT_EQ(table.get({1, 1}), -1);
 }
+
+// Old bytes after the end of the directory are damage: the next import's entry takes the end
+// slot and brings them back as files (found by fuzzing).
+TEST(Chain, CheckReportsEntriesAfterTheEndOfTheDirectory) {
+    ImageBuilder b = ImageBuilder::formatted(5, 10);
+    b.addFile("KEEP", "TXT", {'k'});
+    std::vector<std::uint8_t> old(24, 'z');
+    b.rawEntry({0, 6}, 4, old);
+    std::vector<std::uint8_t> bytes = b.bytes();
+    auto image = dw::DiskImage::inMemory(bytes, false);
+    const dw::CheckReport report = dw::checkImage(*image);
+    ASSERT_EQ(report.findings.size(), 1u);
+    EXPECT_EQ(report.findings[0], "Sector 000-006 holds an entry (slot 5) after the end of the "
+                                  "directory; the next file imported would bring it back");
+    EXPECT_EQ(report.details[0].kind, dw::FindingKind::DirectoryDamaged);
+}
