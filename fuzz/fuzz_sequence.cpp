@@ -298,18 +298,19 @@ private:
             require(bytes_ == before, "a refused deletion changed the image");
     }
 
-    // A sound image refuses a good name and some bytes only for these reasons.
+    // A sound image refuses a good name and some bytes only for these reasons, in this order.
     void requireGoodReason(dw::ErrorCode code, bool existed, int available, bool freeSlot) const {
         using dw::ErrorCode;
         if (existed && !questions_.replace)
             require(code == ErrorCode::Cancelled, "a declined replacement is no Cancel");
+        else if (!existed && !freeSlot)
+            require(code == ErrorCode::DirectoryFull, "a full directory is not refused as one");
         else if (available == 0)
             require(code == ErrorCode::InvalidLink, "a full disk is not refused as one");
         else if (questions_.askedPartial && !questions_.partial)
             require(code == ErrorCode::Cancelled, "a declined partial file is no Cancel");
         else
-            require(code == ErrorCode::DirectoryFull && !existed && !freeSlot,
-                    "an import that fits was refused");
+            require(false, "an import that fits was refused");
     }
 
     int sectorsOf(const std::string& name) {
