@@ -109,13 +109,16 @@ int runCli(const std::vector<std::string>& arguments, CliIo& io) {
     try {
         app.parse(reversed);
     } catch (const CLI::Success& e) {
-        return app.exit(e, io.out, io.err) == 0 ? ExitSuccess : ExitUsage;
+        const int code = app.exit(e, io.out, io.err) == 0 ? ExitSuccess : ExitUsage;
+        return context.checkOutput() ? code : ExitFailure;
     } catch (const CLI::ParseError& e) {
         io.err << ProgramName << ": " << e.what() << "\nRun 'diskwright-cli "
                << (commandArgument(arguments) ? *commandArgument(arguments) + " " : "")
                << "--help' for more information.\n";
         return ExitUsage;
     }
+    // Data that never reached its reader is a failure, whichever command wrote it.
+    context.checkOutput();
     return context.exitCode;
 }
 

@@ -30,6 +30,11 @@ struct CliContext {
     void error(const std::string& subject, const std::string& what, int errnoValue = 0);
     void report(const std::string& text); // stderr unless -q
     void detail(const std::string& text); // stderr with -v
+    // Flushes standard output; when it could not be written (a full disk) says
+    // so once and fails the command. Returns whether the output is whole so far. `failedWith`:
+    // the errno of a write that is known to have failed already, else 0.
+    bool checkOutput(int failedWith = 0);
+    bool outputFailed = false; // checkOutput has said so
 };
 
 // While a command with --json runs, its errors also go into its document.

@@ -50,6 +50,22 @@ void CliContext::detail(const std::string& text) {
         io.err << terminalText(text) << '\n';
 }
 
+bool CliContext::checkOutput(int failedWith) {
+    if (outputFailed)
+        return false;
+    int reason = failedWith;
+    if (io.out) {
+        errno = 0;
+        io.out.flush();
+        reason = errno;
+    }
+    if (io.out)
+        return true;
+    outputFailed = true;
+    error("standard output", "the output could not be written", reason);
+    return false;
+}
+
 namespace {
 
 // The engine's words for an unusable SIR, as the fact after "not a FLEX disk image: ".

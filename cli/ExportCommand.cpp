@@ -9,7 +9,11 @@
 #include <cerrno>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <ostream>
+#include <utility>
+
+#include <sys/stat.h>
 
 namespace dwcli {
 
@@ -84,6 +88,30 @@ dw::ExtractOptions extractOptions(const CopyOptions& options) {
     return extract;
 }
 
+// A host file by its device and inode, so that names a case-blind file system takes for one
+// are one file too. Devices (/dev/null) are left out: writing one twice replaces nothing.
+struct Written {
+    std::string name; // the FLEX file, as shown
+    std::optional<std::pair<dev_t, ino_t>> file;
+};
+
+std::optional<std::pair<dev_t, ino_t>> identity(const fs::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return std::make_pair(info.st_dev, info.st_ino);
+}
+
+const Written* madeBefore(const std::vector<Written>& written, const fs::path& destination) {
+    const auto file = identity(destination);
+    if (!file)
+        return nullptr;
+    for (const Written& w : written)
+        if (w.file == file)
+            return &w;
+    return nullptr;
+}
+
 void showSectors(CliContext& context, dw::DiskImage& image, const dw::DirectoryEntry& entry) {
     if (context.verbose)
         context.detail(shownName(entry) + ": sectors " +
@@ -132,7 +160,9 @@ void runExport(CliContext& context, const CopyOptions& options) {
             const dw::ExtractResult result =
                 dw::ExtractFile(*image, fields.startLink, fields.sectorCount, fields.randomFlag,
                                 extract, context.io.out);
-            context.io.out.flush();
+            const bool failed = result.status.code() == dw::ErrorCode::WriteFailed;
+            if (!context.checkOutput(failed ? errno : 0))
+                continue;
             if (!result.status.ok()) {
                 context.error(options.image, shownName(*entry) + ": " + result.status.text());
                 continue;
@@ -161,6 +191,7 @@ void runExport(CliContext& context, const CopyOptions& options) {
         }
     }
 
+    std::vector<Written> written; // the host files this run has made
     for (const dw::DirectoryEntry* entry : files) {
         const dw::EntryFields fields = dw::fieldsOf(*entry);
         const std::string name = shownName(*entry);
@@ -174,6 +205,16 @@ void runExport(CliContext& context, const CopyOptions& options) {
         file["name"] = jsonText(fields.name);
         file["extension"] = jsonText(fields.ext);
         file["destination"] = shown;
+        // Two files that come to one host name: the second would replace the first.
+        if (const Written* earlier = madeBefore(written, destination)) {
+            const std::string text = shown + " already holds " + earlier->name +
+                                     " from this export; " + name + " was not exported";
+            context.error(options.image, name + ": " + text);
+            file["status"] = "failed";
+            file["error"] = text;
+            document["files"].push_back(file);
+            continue;
+        }
         showSectors(context, *image, *entry);
         errno = 0;
         const dw::ExtractResult result =
@@ -191,6 +232,7 @@ void runExport(CliContext& context, const CopyOptions& options) {
             document["files"].push_back(file);
             continue;
         }
+        written.push_back({name, identity(destination)});
         context.report(name + " -> " + shown + " (" + modeText(result.mode) + ")");
         file["status"] = "exported";
         file["mode"] = modeText(result.mode);
@@ -234,7 +276,9 @@ void runCat(CliContext& context, const CopyOptions& options) {
         extract.forceMode = mode;
         dw::ExtractResult result = dw::ExtractFile(*image, fields.startLink, fields.sectorCount,
                                                    fields.randomFlag, extract, context.io.out);
-        context.io.out.flush();
+        const bool failed = result.status.code() == dw::ErrorCode::WriteFailed;
+        if (!context.checkOutput(failed ? errno : 0))
+            return;
         if (!result.status.ok())
             context.error(options.image, name + ": " + result.status.text());
         else if (result.chainEndedEarly)

@@ -113,11 +113,15 @@ private:
     bool explained_ = false;
 };
 
-// Standard input copied whole into a temporary file, removed again when done.
+// Standard input copied whole into a temporary file. The file loses its name at once where the
+// system lets it be read through /proc/self/fd, so that nothing stays behind whatever ends the
+// program (Ctrl+C while standard input is still being typed); else the name goes when done.
 class StdinCopy {
 public:
     ~StdinCopy() {
-        if (!path_.empty())
+        if (file_)
+            std::fclose(file_);
+        if (named_)
             std::remove(path_.c_str());
     }
     // Returns the errno of a failure, 0 on success.
@@ -127,8 +131,13 @@ public:
         if (fd < 0)
             return errno;
         path_ = pattern;
-        std::FILE* file = fdopen(fd, "wb");
-        if (!file) {
+        named_ = true;
+        if (::access("/proc/self/fd", X_OK) == 0 && ::unlink(pattern.c_str()) == 0) {
+            path_ = "/proc/self/fd/" + std::to_string(fd);
+            named_ = false;
+        }
+        file_ = fdopen(fd, "wb");
+        if (!file_) {
             const int reason = errno;
             close(fd);
             return reason;
@@ -138,10 +147,11 @@ public:
         while (in && !failed) {
             in.read(buffer, sizeof buffer);
             const auto got = static_cast<std::size_t>(in.gcount());
-            failed = got > 0 && std::fwrite(buffer, 1, got, file) != got;
+            failed = got > 0 && std::fwrite(buffer, 1, got, file_) != got;
         }
         const int reason = failed ? errno : 0;
-        if (std::fclose(file) != 0 && !failed)
+        // Kept open: an unnamed copy lives only as long as its descriptor.
+        if (std::fflush(file_) != 0 && !failed)
             return errno != 0 ? errno : EIO;
         if (failed || in.bad())
             return reason != 0 ? reason : EIO;
@@ -151,13 +161,23 @@ public:
 
 private:
     std::string path_;
+    std::FILE* file_ = nullptr;
+    bool named_ = false;
 };
 
 // A host file the engine will read: refused here with the system's reason when it cannot be.
+// Only regular files are taken, and that is decided before any open: a pipe with no writer
+// would wait for ever, a device might never end.
 bool readable(CliContext& context, const std::string& image, const std::string& file) {
     std::error_code ec;
-    if (fs::is_directory(file, ec)) {
+    const fs::file_status status = fs::status(file, ec);
+    if (fs::is_directory(status)) {
         context.error(image, file + ": is a folder; nothing was imported");
+        return false;
+    }
+    if (fs::exists(status) && !fs::is_regular_file(status)) {
+        context.error(image, file + ": is not a regular file (a device or pipe); nothing was "
+                                    "imported");
         return false;
     }
     errno = 0;

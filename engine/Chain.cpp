@@ -1,5 +1,7 @@
 #include "engine/Chain.h"
 
+#include <algorithm>
+
 namespace dw {
 
 ChainWalk walkChain(DiskImage& image, SectorLink start, std::size_t limit) {
@@ -36,6 +38,19 @@ ChainWalk walkChain(DiskImage& image, SectorLink start, std::size_t limit) {
         current = next;
     }
     return walk;
+}
+
+std::size_t tracksHeld(const DiskImage& image) {
+    const ImageLayout& layout = image.layout();
+    if (layout.maxSector == 0)
+        return 256;
+    const std::uint64_t trackZeroEnd =
+        layout.headerBytes + std::uint64_t{layout.trackZeroSectors} * SectorSize;
+    if (image.fileSize() <= trackZeroEnd)
+        return 1;
+    const std::uint64_t whole =
+        (image.fileSize() - trackZeroEnd) / (std::uint64_t{layout.maxSector} * SectorSize);
+    return static_cast<std::size_t>(std::min<std::uint64_t>(256, whole + 2));
 }
 
 std::string chainProblemText(const ChainWalk& walk) {

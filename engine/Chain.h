@@ -29,6 +29,38 @@ inline std::size_t linkIndex(SectorLink link) {
     return std::size_t{link.track} * 256 + link.sector;
 }
 
+// Tracks whose sectors lie wholly or partly in the image's file (at most 256): every link that
+// `contains` accepts has a track below this.
+std::size_t tracksHeld(const DiskImage& image);
+
+// A value for each sector of the image, by link, for as many tracks as its file holds rather
+// than for every possible link: a small image's tables cost little to make (each operation makes
+// its own). A link beyond them reads as the initial value, and is given room when written.
+template <typename T> class LinkTable {
+public:
+    LinkTable() = default;
+    LinkTable(const DiskImage& image, T initial) { reset(image, initial); }
+
+    void reset(const DiskImage& image, T initial) {
+        initial_ = initial;
+        values_.assign(tracksHeld(image) * 256, initial);
+    }
+    T get(SectorLink link) const {
+        const std::size_t index = linkIndex(link);
+        return index < values_.size() ? values_[index] : initial_;
+    }
+    T& at(SectorLink link) {
+        const std::size_t index = linkIndex(link);
+        if (index >= values_.size())
+            values_.resize(index + 1, initial_);
+        return values_[index];
+    }
+
+private:
+    T initial_{};
+    std::vector<T> values_;
+};
+
 // "at 001-002 its chain returns to 001-001"-style wording of where a walk stopped.
 std::string chainProblemText(const ChainWalk& walk);
 

@@ -12,7 +12,7 @@ namespace {
 class Checker {
 public:
     Checker(DiskImage& image, const SystemInformationRecord& sir, CheckReport& report)
-        : image_(image), sir_(sir), report_(report), owner_(256 * 256, NoOwner) {}
+        : image_(image), sir_(sir), report_(report), owner_(image, NoOwner) {}
 
     void run() {
         checkLength();
@@ -65,7 +65,7 @@ private:
             find(FindingKind::OutsideGeometry, {link},
                  who + ": sector " + linkText(link) + " lies outside the geometry (last track " +
                      std::to_string(sir_.maxTrack) + ")");
-        std::size_t& owner = owner_[linkIndex(link)];
+        std::size_t& owner = owner_.at(link);
         if (owner != NoOwner) {
             find(FindingKind::SharedSector, {link},
                  "Sector " + linkText(link) + " belongs to both " + owners_[owner] + " and " + who);
@@ -105,7 +105,31 @@ private:
         else if (chain.end != ChainWalk::End::Null)
             find(FindingKind::DirectoryDamaged, stopSectors(chain),
                  "The directory chain is damaged after its last entry: " + chainProblemText(chain));
+        checkAfterEnd(chain);
         return files;
+    }
+
+    // Every slot after the end of the directory is unused: the next file imported goes into
+    // the end slot, and a later slot that is not empty would then come into the directory.
+    void checkAfterEnd(const ChainWalk& chain) {
+        bool ended = false;
+        for (SectorLink link : chain.sectors) {
+            Sector sector{};
+            if (!image_.readSector(link, sector).ok())
+                return;
+            for (std::size_t slot = 0; slot < EntriesPerSector; ++slot) {
+                const std::uint8_t first = sector[DirectoryHeaderSize + slot * DirectoryEntrySize];
+                if (ended && first != 0) {
+                    find(FindingKind::DirectoryDamaged, {link},
+                         "Sector " + linkText(link) + " holds an entry (slot " +
+                             std::to_string(slot + 1) +
+                             ") after the end of the directory; the next file imported would "
+                             "bring it back");
+                    return;
+                }
+                ended = ended || first == 0;
+            }
+        }
     }
 
     void checkFile(const DirectoryEntry& e) {
@@ -169,7 +193,7 @@ private:
         for (int t = 1; t <= sir_.maxTrack; ++t) {
             for (int s = 1; s <= sir_.maxSector; ++s) {
                 SectorLink link{static_cast<std::uint8_t>(t), static_cast<std::uint8_t>(s)};
-                if (!image_.contains(link) || owner_[linkIndex(link)] != NoOwner)
+                if (!image_.contains(link) || owner_.get(link) != NoOwner)
                     continue;
                 lostSectors.push_back(link);
                 if (!ranges.empty() && isNext(ranges.back().second, link))
@@ -203,10 +227,10 @@ private:
     DiskImage& image_;
     const SystemInformationRecord& sir_;
     CheckReport& report_;
-    // By linkIndex: who holds each sector, as an index into owners_ (65536 strings per check
+    // By link: who holds each sector, as an index into owners_ (a string per sector per check
     // would make the check cost more than the operations it verifies).
     static constexpr std::size_t NoOwner = static_cast<std::size_t>(-1);
-    std::vector<std::size_t> owner_;
+    LinkTable<std::size_t> owner_;
     std::vector<std::string> owners_;
 };
 

@@ -1,13 +1,12 @@
 #include "engine/Create.h"
 #include "engine/BootSectors.h"
+#include "engine/HostFile.h"
 
 #include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <ostream>
-#include <random>
 #include <system_error>
 #include <vector>
 
@@ -226,25 +225,6 @@ CreateResult writeOs9(const FormatParameters& p, SectorWriter& writer, const Loc
     return {};
 }
 
-// A name beside the target that no other file has: created exclusively, so nothing is clobbered.
-bool createTemporaryBeside(const std::filesystem::path& target, std::filesystem::path& out) {
-    std::random_device seed;
-    std::mt19937 random(seed());
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::filesystem::path candidate = target;
-        candidate += ".tmp" + std::to_string(random() % 1000000);
-        std::FILE* file = std::fopen(candidate.string().c_str(), "wbx");
-        if (file) {
-            std::fclose(file);
-            out = candidate;
-            return true;
-        }
-        if (errno != EEXIST)
-            return false;
-    }
-    return false;
-}
-
 } // namespace
 
 std::int64_t sectorsPerTrack(const FormatParameters& p) {
@@ -330,48 +310,36 @@ CreateResult CreateBlankImage(const FormatParameters& p, std::ostream& out, cons
 Status createImageFile(const std::string& path, const FormatParameters& p, const LocalDate& when,
                        ProgressSink& progress, bool overwrite) {
     namespace fs = std::filesystem;
-    const fs::path target(path);
     std::error_code error;
-    const fs::file_status existing = fs::status(target, error);
-    if (fs::exists(existing)) {
+    // A link itself is replaced with `overwrite`; a device or folder it names never is.
+    const fs::file_status link = fs::symlink_status(path, error);
+    const fs::file_status target = fs::status(path, error);
+    if (fs::exists(link)) {
         if (!overwrite)
             return {ErrorCode::Exists, path + " already exists; it was left unchanged."};
-        if (!fs::is_regular_file(existing))
+        if (fs::exists(target) && !fs::is_regular_file(target))
             return {ErrorCode::Exists, path + " is not a regular file; it was left unchanged."};
     }
 
-    fs::path temporary;
-    if (!createTemporaryBeside(target, temporary))
-        return {ErrorCode::OpenFailed, "Unable to create " + path + "; nothing was changed."};
-
     CreateResult result;
-    {
-        // A buffer of our own: the stream's default would cost a system call every few sectors.
-        std::vector<char> buffer(256 * 1024);
-        std::ofstream out;
-        out.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        out.open(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            fs::remove(temporary, error);
-            return {ErrorCode::OpenFailed, "Unable to create " + path + "; nothing was changed."};
-        }
+    const Status written = writeHostFile(path, overwrite, [&](std::ostream& out) {
         result = CreateBlankImage(p, out, when, progress);
-        out.close();
-        if (result.outcome == CreateOutcome::Completed && out.fail())
-            result = writeFailed();
-    }
-    if (result.outcome != CreateOutcome::Completed) {
-        fs::remove(temporary, error);
-        if (result.outcome == CreateOutcome::Cancelled)
-            return result.status;
-        return {result.status.code(), "Unable to write " + path + "; nothing was changed."};
-    }
-    fs::rename(temporary, target, error);
-    if (error) {
-        fs::remove(temporary, error);
-        return {ErrorCode::WriteFailed, "Unable to write " + path + "; nothing was changed."};
-    }
-    return {};
+        return result.status;
+    });
+    if (written.ok())
+        return {};
+    const int reason = errno;
+    Status status;
+    if (written.code() == ErrorCode::Cancelled)
+        status = written;
+    else if (written.code() == ErrorCode::Exists)
+        status = {ErrorCode::Exists, path + " already exists; it was left unchanged."};
+    else if (written.code() == ErrorCode::OpenFailed)
+        status = {ErrorCode::OpenFailed, "Unable to create " + path + "; nothing was changed."};
+    else
+        status = {written.code(), "Unable to write " + path + "; nothing was changed."};
+    errno = reason;
+    return status;
 }
 
 } // namespace dw

@@ -91,9 +91,10 @@ struct CreateResult {
 CreateResult CreateBlankImage(const FormatParameters& p, std::ostream& out, const LocalDate& when,
                               ProgressSink& progress);
 
-// Creates the image file at `path` through a temporary file in the same folder that is renamed
-// into place only when complete: a failed or cancelled run leaves no partial file and leaves
-// an existing file as it was. An existing file is replaced only when `overwrite` is set.
+// Creates the image file at `path` through writeHostFile (engine/HostFile.h): a failed,
+// cancelled or interrupted run leaves no partial file and leaves an existing file as it was. An
+// existing file (or a symbolic link, which is replaced, never written through) is replaced only
+// when `overwrite` is set; a device or folder never is.
 Status createImageFile(const std::string& path, const FormatParameters& p, const LocalDate& when,
                        ProgressSink& progress, bool overwrite);
 

@@ -40,7 +40,7 @@ Status relink(DiskImage& image, SectorLink at, SectorLink to) {
 // file, as far as their chains lead.
 class Owners {
 public:
-    Owners(DiskImage& image, std::uint32_t slotOffset) : owner_(256 * 256, Nobody) {
+    Owners(DiskImage& image, std::uint32_t slotOffset) : owner_(image, Nobody) {
         claim(image, FirstDirectorySector, Directory);
         walkDirectory(image, [&](const DirectorySlot& slot) {
             if (slot.entry.isLive() && slot.offset != slotOffset) {
@@ -53,7 +53,7 @@ public:
 
     // "the directory" or the owning file's name; empty when the sector is nobody's.
     std::string of(SectorLink link) const {
-        const std::int32_t owner = owner_[linkIndex(link)];
+        const std::int32_t owner = owner_.get(link);
         if (owner == Nobody)
             return {};
         return owner == Directory ? "the directory" : names_[static_cast<std::size_t>(owner)];
@@ -65,11 +65,11 @@ private:
 
     void claim(DiskImage& image, SectorLink start, std::int32_t who) {
         for (SectorLink link : walkChain(image, start, sectorLimit(image)).sectors)
-            if (owner_[linkIndex(link)] == Nobody)
-                owner_[linkIndex(link)] = who;
+            if (owner_.get(link) == Nobody)
+                owner_.at(link) = who;
     }
 
-    std::vector<std::int32_t> owner_; // by linkIndex
+    LinkTable<std::int32_t> owner_;
     std::vector<std::string> names_;
 };
 

@@ -1,5 +1,6 @@
 #include "engine/Extract.h"
 #include "engine/Chain.h"
+#include "engine/HostFile.h"
 #include "engine/HostNames.h"
 
 #include <array>
@@ -187,6 +188,16 @@ ExtractResult exportFile(DiskImage& image, const EntryFields& file,
 ExtractResult viewCopy(DiskImage& image, const EntryFields& file, const std::string& tempDirSetting,
                        bool addLineFeeds, bool expandTabs, std::filesystem::path& path) {
     path = temporaryFolder(tempDirSetting) / hostFileName(file.name, file.ext);
+    // The editor opens a file: a pipe or device that someone else put there under that name is
+    // never written to (a pipe with no reader would hang the window).
+    std::error_code ec;
+    const std::filesystem::file_status there = std::filesystem::symlink_status(path, ec);
+    if (std::filesystem::exists(there) && !std::filesystem::is_regular_file(there) &&
+        !std::filesystem::is_symlink(there)) {
+        ExtractResult refused;
+        refused.status = {ErrorCode::OpenFailed, UnableToOpenTempTargetText};
+        return refused;
+    }
     ExtractOptions options;
     options.addLineFeeds = addLineFeeds;
     options.expandTabs = expandTabs;

@@ -44,18 +44,21 @@ Status chooseTransferMode(DiskImage& image, SectorLink startLink, bool randomFla
 // Copies one file's chain into an already opened host stream. Reads the SIR afresh for
 // maxSector. A chain that reaches 0/0, leaves the image or returns to a sector already copied
 // before `sectorCount` sectors ends early: the status stays ok and chainEndedEarly is set
-// (what was copied stays). A failed read of the image or write of the host stream is an error.
+// (what was copied stays). A failed read of the image is an error, and so is a failed write of
+// the stream: WriteFailed, whose text cannot name the stream (exportFile's does).
 ExtractResult ExtractFile(DiskImage& image, SectorLink startLink, std::uint16_t sectorCount,
                           bool randomFlag, const ExtractOptions& options, std::ostream& out);
 
-// Export of one file to a host path, written safely (see writeHostFile). The destination is
-// replaced only when `replaceExisting`; an existing file otherwise gives Exists and stays.
+// Export of one file to a host path through writeHostFile (engine/HostFile.h): the destination
+// is replaced only when `replaceExisting`, an existing file otherwise gives Exists and stays,
+// and failures name the host file.
 ExtractResult exportFile(DiskImage& image, const EntryFields& file,
                          const std::filesystem::path& destination, bool replaceExisting,
                          const ExtractOptions& options);
 
 // The view copy: the file under its safe FLEX name in the temporary folder (see
-// temporaryFolder), replacing an older copy. `path` receives where it went.
+// temporaryFolder), replacing an older copy (or a symbolic link of that name; a pipe or device
+// there is refused). `path` receives where it went.
 ExtractResult viewCopy(DiskImage& image, const EntryFields& file, const std::string& tempDirSetting,
                        bool addLineFeeds, bool expandTabs, std::filesystem::path& path);
 

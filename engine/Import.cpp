@@ -8,9 +8,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace dw {
 
@@ -54,17 +57,28 @@ struct Source {
 };
 
 Status readSource(const std::string& path, Source& source) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
+    // Opened without waiting (a pipe with no writer would block the open) and taken only when it
+    // is a regular file: a pipe, device or folder could block or never end.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
         return {ErrorCode::OpenFailed, "Unable to open " + path + "; it was not imported"};
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return {ErrorCode::ReadFailed,
+                path + " is not a regular file (a folder, device or pipe); it was not imported"};
+    }
+    std::FILE* file = fdopen(fd, "rb");
+    if (!file) {
+        ::close(fd);
+        return {ErrorCode::OpenFailed, "Unable to open " + path + "; it was not imported"};
+    }
     // The bytes go straight into `source`: a stream buffer would only copy them once more.
     std::setvbuf(file, nullptr, _IONBF, 0);
     // Room for the whole file at once, so that the bytes are never copied while they grow.
-    std::error_code ignored;
-    const std::uintmax_t expected = std::filesystem::file_size(path, ignored);
-    if (!ignored)
-        source.bytes.reserve(
-            static_cast<std::size_t>(std::min<std::uintmax_t>(expected + 1, MaxSourceBytes)));
+    const auto expected = static_cast<std::uintmax_t>(info.st_size);
+    source.bytes.reserve(
+        static_cast<std::size_t>(std::min<std::uintmax_t>(expected + 1, MaxSourceBytes)));
     constexpr std::size_t Chunk = 1024 * 1024;
     bool failed = false;
     while (source.bytes.size() < MaxSourceBytes) {
@@ -246,8 +260,7 @@ private:
     std::optional<std::uint32_t> endSlot_;
     std::vector<LiveFile> files_;               // live entries in directory order
     std::map<std::string, std::size_t> byName_; // "NAME.EXT" -> the first such entry in files_
-    std::vector<std::int32_t>
-        owner_; // by linkIndex: DirectoryOwner, an index into files_, or NoOwner
+    LinkTable<std::int32_t> owner_;             // DirectoryOwner, an index into files_, or NoOwner
 };
 
 bool ImportSession::Impl::settleName(const std::string& flexNameOverride) {
@@ -284,7 +297,7 @@ bool ImportSession::Impl::textMode(const Source& source) {
 
 void ImportSession::Impl::claim(SectorLink start, std::int32_t owner) {
     for (SectorLink link : walkChain(image_, start, image_.fileSize() / SectorSize + 1).sectors) {
-        std::int32_t& slot = owner_[linkIndex(link)];
+        std::int32_t& slot = owner_.at(link);
         if (slot == NoOwner)
             slot = owner;
     }
@@ -317,7 +330,7 @@ Status ImportSession::Impl::know(const SystemInformationRecord& sir) {
     knownSize_ = image_.fileSize();
     files_.clear();
     byName_.clear();
-    owner_.assign(256 * 256, NoOwner);
+    owner_.reset(image_, NoOwner);
     claim(FirstDirectorySector, DirectoryOwner);
     walk_ = std::make_unique<DirectoryWalk>(image_);
     walkToEnd();
@@ -326,7 +339,7 @@ Status ImportSession::Impl::know(const SystemInformationRecord& sir) {
 
 Status ImportSession::Impl::checkUnowned(const std::vector<SectorLink>& sectors) const {
     for (SectorLink link : sectors) {
-        const std::int32_t owner = owner_[linkIndex(link)];
+        const std::int32_t owner = owner_.get(link);
         if (owner == NoOwner)
             continue;
         const std::string who = owner == DirectoryOwner
@@ -521,8 +534,8 @@ Status ImportSession::Impl::commit(const SystemInformationRecord& sirBefore, con
     knownSir_ = sir;
     const auto index = static_cast<std::int32_t>(files_.size());
     for (SectorLink link : allocation.sectors)
-        if (owner_[linkIndex(link)] == NoOwner)
-            owner_[linkIndex(link)] = index;
+        if (owner_.get(link) == NoOwner)
+            owner_.at(link) = index;
     files_.push_back({slotOffset, entry});
     byName_.emplace(result_.flexName, files_.size() - 1);
     if (endSlot_ && slotOffset == *endSlot_) {

@@ -53,12 +53,12 @@ bool refused(const dw::Status& status) {
     return !status.ok() && status.code() != dw::ErrorCode::Damaged;
 }
 
-// A failed copy to the host names the file it could not write.
-QString copyFailureText(const dw::Status& status, const std::filesystem::path& destination) {
-    if (status.code() != dw::ErrorCode::WriteFailed)
-        return text(status.text());
-    return QStringLiteral("Unable to write the target file ") +
-           QFile::decodeName(destination.c_str()) + QStringLiteral("; it was left as it was");
+// The engine's text names the file it could not write; one that cannot be made at all gets
+// the window's fixed text.
+QString copyFailureText(const dw::Status& status, const char* openFailedText) {
+    if (status.code() == dw::ErrorCode::OpenFailed)
+        return QString::fromLatin1(openFailedText);
+    return text(status.text());
 }
 } // namespace
 
@@ -469,7 +469,7 @@ void CDiskwrightDlg::ExportFile(const dw::EntryFields& file,
         result = dw::exportFile(*m_pImage, file, destination, true, options);
     }
     if (!result.status.ok())
-        m_prompts.message(this, copyFailureText(result.status, destination));
+        m_prompts.message(this, copyFailureText(result.status, dw::UnableToOpenTargetText));
     else if (result.chainEndedEarly)
         m_prompts.message(this, QString::fromLatin1(dw::UnexpectedEndOfChainText));
     TellNotice();
@@ -525,7 +525,7 @@ void CDiskwrightDlg::OnDblclkFileList() {
     }
     TellNotice();
     if (!result.status.ok()) {
-        m_prompts.message(this, copyFailureText(result.status, path));
+        m_prompts.message(this, copyFailureText(result.status, dw::UnableToOpenTempTargetText));
         return;
     }
     if (result.chainEndedEarly)

@@ -133,3 +133,54 @@ TEST(Chain, ImagesWhoseLengthFitsNoLayoutAreNeverChanged) {
     image.reset();
     EXPECT_EQ(readFileBytes(path), before);
 }
+
+// Ownership tables cover every track the file holds (a shorter track 0, a header and a file
+// longer than its geometry included); a link beyond them still reads and writes safely.
+TEST(Chain, LinkTablesCoverEveryTrackTheFileHolds) {
+    struct Case {
+        int tracks, sectors;
+        Layout layout;
+        std::size_t extraBytes;
+    };
+    for (const Case& c : {Case{5, 10, {}, 0}, Case{5, 18, {10, 0}, 0}, Case{6, 10, {0, 64}, 0},
+                          Case{5, 10, {}, 3 * 256}, Case{255, 10, {}, 20 * 2560}}) {
+        ImageBuilder b = ImageBuilder::formatted(c.tracks, c.sectors, "T", c.layout);
+        std::vector<std::uint8_t> bytes = b.bytes();
+        bytes.resize(bytes.size() + c.extraBytes, 0);
+        auto image = dw::DiskImage::inMemory(bytes, true);
+        dw::SystemInformationRecord sir;
+        ASSERT_TRUE(image->readSir(sir).ok());
+        std::size_t held = 0; // tracks up to the last one the image has a sector of
+        for (int t = 0; t < 256; ++t)
+            if (image->contains({static_cast<std::uint8_t>(t), 1}))
+                held = static_cast<std::size_t>(t) + 1;
+        EXPECT_GE(dw::tracksHeld(*image), held) << c.tracks << "x" << c.sectors;
+        EXPECT_LE(dw::tracksHeld(*image), std::min<std::size_t>(held + 1, 256));
+    }
+    ImageBuilder small = ImageBuilder::formatted(3, 10);
+    std::vector<std::uint8_t> bytes = small.bytes();
+    auto image = dw::DiskImage::inMemory(bytes, true);
+    dw::SystemInformationRecord sir;
+    ASSERT_TRUE(image->readSir(sir).ok());
+    dw::LinkTable<int> table(*image, -1);
+    EXPECT_EQ(table.get({255, 255}), -1);
+    table.at({255, 255}) = 7;
+    EXPECT_EQ(table.get({255, 255}), 7);
+    EXPECT_EQ(table.get({1, 1}), -1);
+}
+
+// Old bytes after the end of the directory are damage: the next import's entry takes the end
+// slot and brings them back as files (found by fuzzing).
+TEST(Chain, CheckReportsEntriesAfterTheEndOfTheDirectory) {
+    ImageBuilder b = ImageBuilder::formatted(5, 10);
+    b.addFile("KEEP", "TXT", {'k'});
+    std::vector<std::uint8_t> old(24, 'z');
+    b.rawEntry({0, 6}, 4, old);
+    std::vector<std::uint8_t> bytes = b.bytes();
+    auto image = dw::DiskImage::inMemory(bytes, false);
+    const dw::CheckReport report = dw::checkImage(*image);
+    ASSERT_EQ(report.findings.size(), 1u);
+    EXPECT_EQ(report.findings[0], "Sector 000-006 holds an entry (slot 5) after the end of the "
+                                  "directory; the next file imported would bring it back");
+    EXPECT_EQ(report.details[0].kind, dw::FindingKind::DirectoryDamaged);
+}
