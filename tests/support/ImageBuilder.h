@@ -4,6 +4,7 @@
 // never check the engine only against itself.
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -97,7 +98,12 @@ private:
 
 // A unique path in the test's temporary folder.
 std::string tempPath(const std::string& name);
+// A new, empty folder at a unique path in the test's temporary folder.
+std::filesystem::path tempFolder(const std::string& name);
 std::vector<std::uint8_t> readFileBytes(const std::string& path);
+// The file's bytes as a string, to compare with texts.
+std::string readFileText(const std::filesystem::path& path);
 void writeFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+void writeFileText(const std::filesystem::path& path, const std::string& text);
 
 } // namespace dwtest
