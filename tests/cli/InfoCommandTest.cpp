@@ -3,7 +3,6 @@
 #include "tests/support/ImageBuilder.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <sstream>
 
@@ -29,14 +28,6 @@ TEST(CliInfo, InfoAndListShowTheWindowsTexts) {
     EXPECT_NE(listing.out.find("README     TXT     2003-01-02 001-001   001-002        2"),
               std::string::npos)
         << listing.out;
-
-    CliRun json = cli({"list", path, "--json"});
-    EXPECT_EQ(json.code, 0);
-    const nlohmann::json files = nlohmann::json::parse(json.out)["files"];
-    ASSERT_EQ(files.size(), 2u);
-    EXPECT_EQ(files[1]["name"], "GAME");
-    EXPECT_EQ(files[1]["extension"], "BIN");
-    EXPECT_EQ(files[1]["random"], true);
 }
 
 TEST(CliInfo, DamagedImageListsWhatItFoundAndFails) {

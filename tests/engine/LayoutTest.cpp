@@ -21,20 +21,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-// A file's data as a byte-level reader sees it: the chain from the entry's start link, each
-// sector found by the test's own offset arithmetic, never the engine's.
-Bytes readChain(const Bytes& image, const Layout& layout, int spt, dw::SectorLink start) {
-    Bytes data;
-    Link at{start.track, start.sector};
-    for (int guard = 0; (at.track != 0 || at.sector != 0) && guard < 70000; ++guard) {
-        const std::size_t offset = layoutOffset(layout, spt, at);
-        data.insert(data.end(), image.begin() + static_cast<std::ptrdiff_t>(offset + 4),
-                    image.begin() + static_cast<std::ptrdiff_t>(offset + 256));
-        at = {image[offset], image[offset + 1]};
-    }
-    return data;
-}
-
 Bytes padded(Bytes data) {
     data.resize((data.size() + 251) / 252 * 252, 0);
     return data;
@@ -142,8 +128,9 @@ TEST(Layout, EveryOperationRoundTripsOnEachLayout) {
             ASSERT_TRUE(dw::ExtractFile(*image, e.startLink, e.sectorCount, false, binary, out)
                             .status.ok());
             const std::string got = out.str();
-            EXPECT_EQ(Bytes(got.begin(), got.end()),
-                      readChain(current(), c.layout, c.spt, e.startLink))
+            EXPECT_EQ(
+                Bytes(got.begin(), got.end()),
+                readChain(current(), c.layout, c.spt, {e.startLink.track, e.startLink.sector}))
                 << e.name();
         }
         std::ostringstream readme;
@@ -163,8 +150,8 @@ TEST(Layout, EveryOperationRoundTripsOnEachLayout) {
         ASSERT_TRUE(imported.committed) << imported.status.text();
         ASSERT_TRUE(dw::readListing(*image, listing).ok());
         ASSERT_EQ(listing.entries.size(), 3u);
-        EXPECT_EQ(readChain(current(), c.layout, c.spt, listing.entries[2].startLink),
-                  padded(note));
+        const dw::SectorLink start = listing.entries[2].startLink;
+        EXPECT_EQ(readChain(current(), c.layout, c.spt, {start.track, start.sector}), padded(note));
         expectClean(*image, "after the import");
 
         // Delete: the freed sectors go back to the free chain.

@@ -18,6 +18,20 @@ std::size_t layoutOffset(const Layout& layout, int sectorsPerTrack, Link l) {
     return static_cast<std::size_t>(layout.headerBytes) + index * 256;
 }
 
+std::vector<std::uint8_t> readChain(const std::vector<std::uint8_t>& image, const Layout& layout,
+                                    int sectorsPerTrack, Link start, std::size_t limit) {
+    std::vector<std::uint8_t> data;
+    for (Link at = start; at.sector != 0 && limit > 0; --limit) {
+        const std::size_t offset = layoutOffset(layout, sectorsPerTrack, at);
+        if (offset + 256 > image.size())
+            break;
+        data.insert(data.end(), image.begin() + static_cast<std::ptrdiff_t>(offset + 4),
+                    image.begin() + static_cast<std::ptrdiff_t>(offset + 256));
+        at = {image[offset], image[offset + 1]};
+    }
+    return data;
+}
+
 ImageBuilder::ImageBuilder(int tracks, int sectorsPerTrack, const Layout& layout)
     : tracks_(tracks), spt_(sectorsPerTrack), layout_(layout),
       t0_(layout.trackZeroSectors ? layout.trackZeroSectors : sectorsPerTrack),

@@ -27,6 +27,11 @@ struct Layout {
 // sectors, then every further track of `sectorsPerTrack`.
 std::size_t layoutOffset(const Layout& layout, int sectorsPerTrack, Link l);
 
+// A file's data as a byte-level reader sees it: the sectors of the chain from `start`, each found
+// by layoutOffset, up to a link to sector 0, a link outside the image or `limit` sectors.
+std::vector<std::uint8_t> readChain(const std::vector<std::uint8_t>& image, const Layout& layout,
+                                    int sectorsPerTrack, Link start, std::size_t limit = 70000);
+
 struct SirSpec {
     std::string label = "TEST";
     int volumeNumber = 1;
