@@ -37,10 +37,11 @@ struct CliContext {
     bool outputFailed = false; // checkOutput has said so
 };
 
-// While a command with --json runs, its errors also go into its document.
+// While a command with --json runs, its errors also go into its document; finish() prints it.
 class JsonScope {
 public:
-    JsonScope(CliContext& context, Json& document, bool json) : context_(context) {
+    JsonScope(CliContext& context, Json& document, bool json)
+        : context_(context), document_(document), json_(json) {
         if (json)
             context_.document = &document;
     }
@@ -48,8 +49,15 @@ public:
     JsonScope(const JsonScope&) = delete;
     JsonScope& operator=(const JsonScope&) = delete;
 
+    void finish() {
+        if (json_)
+            printDocument(context_.io.out, document_, context_.exitCode == ExitSuccess);
+    }
+
 private:
     CliContext& context_;
+    Json& document_;
+    bool json_;
 };
 
 // Opens the image and reads its SIR; reports and returns nullptr on failure. A file whose SIR

@@ -57,24 +57,20 @@ void runDelete(CliContext& context, const DeleteOptions& options) {
     Json document = jsonDocument("delete", options.image);
     document["files"] = Json::array();
     JsonScope scope(context, document, options.json);
-    auto finish = [&] {
-        if (options.json)
-            printDocument(context.io.out, document, context.exitCode == ExitSuccess);
-    };
     std::unique_ptr<dw::DiskImage> image = openImage(context, options.image, true);
     if (!image)
-        return finish();
+        return scope.finish();
     dw::Listing listing;
     const dw::Status listed = dw::readListing(*image, listing);
     if (!listed.ok())
         context.error(options.image, listed.text());
     if (!listed.ok() && listed.code() != dw::ErrorCode::Damaged)
-        return finish();
+        return scope.finish();
     const Selection selection = selectFiles(listing.entries, options.names);
     for (const std::string& argument : selection.unmatched)
         context.error(options.image, unmatchedText(argument));
     if (selection.files.empty())
-        return finish();
+        return scope.finish();
 
     // A pattern may reach further than meant: say what it found before anything is deleted.
     if (selection.patterns) {
@@ -92,11 +88,11 @@ void runDelete(CliContext& context, const DeleteOptions& options) {
         if (!context.io.interactive) {
             context.error(options.image, "deleting asks \"Are you sure?\"; without a terminal "
                                          "give --yes. Nothing was deleted");
-            return finish();
+            return scope.finish();
         }
         if (!context.io.askYesNo("Are you sure?")) {
             context.error(options.image, "nothing was deleted");
-            return finish();
+            return scope.finish();
         }
     }
     for (const dw::DirectoryEntry* entry : selection.files)
@@ -107,7 +103,7 @@ void runDelete(CliContext& context, const DeleteOptions& options) {
     dw::SystemInformationRecord sir;
     if (image->readSir(sir).ok())
         document["remainingSectors"] = sir.freeSectorCount;
-    finish();
+    scope.finish();
 }
 
 std::string kindName(dw::FindingKind kind) {

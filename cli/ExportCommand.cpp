@@ -133,12 +133,8 @@ void runExport(CliContext& context, const CopyOptions& options) {
     JsonScope scope(context, document, options.json);
     dw::Listing listing;
     std::unique_ptr<dw::DiskImage> image = openListed(context, options.image, listing);
-    auto finish = [&] {
-        if (options.json)
-            printDocument(context.io.out, document, context.exitCode == ExitSuccess);
-    };
     if (!image)
-        return finish();
+        return scope.finish();
     bool patterns = false;
     const std::vector<const dw::DirectoryEntry*> files =
         chosenFiles(context, options.image, listing, options.names, options.all, patterns);
@@ -187,7 +183,7 @@ void runExport(CliContext& context, const CopyOptions& options) {
         if (ec) {
             context.error(folder.string(), "cannot create the folder; nothing exported",
                           ec.value());
-            return finish();
+            return scope.finish();
         }
     }
 
@@ -244,7 +240,7 @@ void runExport(CliContext& context, const CopyOptions& options) {
         }
         document["files"].push_back(file);
     }
-    finish();
+    scope.finish();
 }
 
 void runCat(CliContext& context, const CopyOptions& options) {

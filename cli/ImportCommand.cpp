@@ -212,13 +212,9 @@ void runImport(CliContext& context, const ImportArguments& args) {
     Json document = jsonDocument("import", args.image);
     document["files"] = Json::array();
     JsonScope scope(context, document, args.json);
-    auto finish = [&] {
-        if (args.json)
-            printDocument(context.io.out, document, context.exitCode == ExitSuccess);
-    };
     std::unique_ptr<dw::DiskImage> image = openImage(context, args.image, true);
     if (!image)
-        return finish();
+        return scope.finish();
 
     StdinCopy stdinCopy;
     if (fromStdin) {
@@ -226,7 +222,7 @@ void runImport(CliContext& context, const ImportArguments& args) {
             context.error(args.image,
                           std::string(StandardInput) + ": cannot read; nothing was imported",
                           reason);
-            return finish();
+            return scope.finish();
         }
     }
 
@@ -292,7 +288,7 @@ void runImport(CliContext& context, const ImportArguments& args) {
     dw::SystemInformationRecord sir;
     if (image->readSir(sir).ok())
         document["remainingSectors"] = sir.freeSectorCount;
-    finish();
+    scope.finish();
 }
 
 } // namespace

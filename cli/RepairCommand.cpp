@@ -60,24 +60,20 @@ Json jsonLinks(const std::vector<dw::SectorLink>& sectors) {
 void runRepair(CliContext& context, const RepairOptions& options) {
     Json document = jsonDocument("repair", options.image);
     JsonScope scope(context, document, options.json);
-    auto finish = [&] {
-        if (options.json)
-            printDocument(context.io.out, document, context.exitCode == ExitSuccess);
-    };
     std::unique_ptr<dw::DiskImage> image = openImage(context, options.image, true);
     if (!image)
-        return finish();
+        return scope.finish();
     dw::RepairPlan plan;
     const dw::Status planned = dw::planRepair(*image, plan);
     if (!planned.ok()) {
         context.error(options.image, planned.text());
-        return finish();
+        return scope.finish();
     }
     document["needed"] = plan.needed;
     document["repaired"] = false;
     if (!plan.needed) {
         context.report(options.image + ": the free chain is sound; nothing to repair");
-        return finish();
+        return scope.finish();
     }
     document["before"] = jsonSir(plan.before);
     document["after"] = jsonSir(plan.after);
@@ -98,29 +94,29 @@ void runRepair(CliContext& context, const RepairOptions& options) {
         if (!context.io.interactive) {
             context.error(options.image, "repairing asks before it writes; without a terminal "
                                          "give --yes. Nothing was changed");
-            return finish();
+            return scope.finish();
         }
         if (!context.io.askYesNo("Repair it, keeping the old image as " + backup + "?")) {
             context.error(options.image, "nothing was changed");
-            return finish();
+            return scope.finish();
         }
     }
     if (const dw::Status copied = dw::copyImageTo(*image, backup); !copied.ok()) {
         context.error(options.image, copied.text());
-        return finish();
+        return scope.finish();
     }
     document["backup"] = backup;
     const dw::Status applied = dw::applyRepair(*image, plan);
     if (!applied.ok()) {
         image->discardWrites(); // half a chain would be worse than the old one
         context.error(options.image, applied.text() + "; nothing was changed");
-        return finish();
+        return scope.finish();
     }
     if (!commitImage(context, options.image, *image))
-        return finish();
+        return scope.finish();
     document["repaired"] = true;
     context.report("Repaired " + options.image + "; the old image is " + backup);
-    finish();
+    scope.finish();
 }
 
 } // namespace
