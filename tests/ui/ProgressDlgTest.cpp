@@ -13,10 +13,6 @@ using namespace dwtest;
 
 namespace {
 
-QString percentOf(const CProgressDlg& progress) {
-    return controlText(progress, IDC_PROGRESS_PERCENT);
-}
-
 void pressCancel(CProgressDlg& progress) {
     QTest::mouseClick(control(progress, IDCANCEL), Qt::LeftButton);
 }
@@ -58,7 +54,7 @@ private slots:
             int previous = -1;
             for (int i = 0; i < c.steps; ++i)
                 previous = progress.StepIt();
-            QCOMPARE(percentOf(progress), QString(c.shown));
+            QCOMPARE(controlText(progress, IDC_PROGRESS_PERCENT), QString(c.shown));
             if (c.steps == 1) // the position starts at 0, or at the low end above 0
                 QCOMPARE(previous, std::max(c.low, 0));
         }

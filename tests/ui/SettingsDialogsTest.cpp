@@ -68,14 +68,10 @@ private slots:
         QTest::addColumn<QString>("opened");
         QTest::addColumn<QString>("folder");
         const QString longFolder = "/" + QString(300, 'd') + "/" + QString(200, 'e');
-        QTest::newRow("full path") << "/usr/bin/vi"
-                                   << "/usr/bin";
-        QTest::newRow("root") << "/vi"
-                              << "/";
-        QTest::newRow("name only") << "gedit"
-                                   << "";
-        QTest::newRow("empty") << ""
-                               << "";
+        QTest::newRow("full path") << QString("/usr/bin/vi") << QString("/usr/bin");
+        QTest::newRow("root") << QString("/vi") << QString("/");
+        QTest::newRow("name only") << QString("gedit") << QString("");
+        QTest::newRow("empty") << QString("") << QString("");
         QTest::newRow("longer than 260") << longFolder + "/editor" << longFolder;
     }
 
