@@ -69,6 +69,8 @@ struct SystemInformationRecord {
     void serialize(std::uint8_t* bytes) const;
     // The label up to its first NUL.
     std::string label() const;
+    friend bool operator==(const SystemInformationRecord&,
+                           const SystemInformationRecord&) = default;
 };
 
 struct DirectoryEntry {

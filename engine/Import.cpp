@@ -175,13 +175,6 @@ Status allocate(DiskImage& image, const SystemInformationRecord& sir, std::size_
     return {};
 }
 
-bool sameSir(const SystemInformationRecord& a, const SystemInformationRecord& b) {
-    std::array<std::uint8_t, SirSize> x{}, y{};
-    a.serialize(x.data());
-    b.serialize(y.data());
-    return x == y;
-}
-
 } // namespace
 
 // What the session knows of the image between files: the directory up to its end, and which
@@ -321,7 +314,7 @@ void ImportSession::Impl::walkToEnd() {
 }
 
 Status ImportSession::Impl::know(const SystemInformationRecord& sir) {
-    if (known_ && image_.writeCount() == knownWrites_ && sameSir(sir, knownSir_) &&
+    if (known_ && image_.writeCount() == knownWrites_ && sir == knownSir_ &&
         image_.fileSize() == knownSize_)
         return walk_->status();
     known_ = true;

@@ -16,17 +16,6 @@
 
 namespace dw {
 
-namespace {
-
-bool sameSir(const SystemInformationRecord& a, const SystemInformationRecord& b) {
-    std::array<std::uint8_t, SirSize> x{}, y{};
-    a.serialize(x.data());
-    b.serialize(y.data());
-    return x == y;
-}
-
-} // namespace
-
 Status planRepair(DiskImage& image, RepairPlan& plan) {
     plan = RepairPlan{};
     const ImageRead hold(image);
@@ -119,7 +108,7 @@ Status applyRepair(DiskImage& image, const RepairPlan& plan) {
         if (!status.ok())
             return status;
     }
-    if (!sameSir(plan.before, plan.after)) {
+    if (plan.before != plan.after) {
         Status status = image.writeSir(plan.after);
         if (!status.ok())
             return status;

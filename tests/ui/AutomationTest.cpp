@@ -98,22 +98,20 @@ private slots:
         call(b, "Hold");
         QVERIFY(proxy.IsHeld());
 
-        CDiskwrightApp app;
-        ScriptedPrompts prompts;
-        SettingsStore settings;
-        std::unique_ptr<CDiskwrightDlg> w = makeMainWindow(app, prompts, settings, {});
-        w->SetAutoProxy(&proxy);
-        QSignalSpy finished(w.get(), &QDialog::finished);
+        ScriptedWindow window;
+        CDiskwrightDlg& w = window.dlg;
+        w.SetAutoProxy(&proxy);
+        QSignalSpy finished(&w, &QDialog::finished);
         const std::function<void()> closings[] = {
-            [&] { QTest::mouseClick(control(*w, IDCANCEL), Qt::LeftButton); },
-            [&] { QTest::keyClick(w.get(), Qt::Key_Escape); },
-            [&] { w->close(); },
+            [&] { window.press(IDCANCEL); },
+            [&] { QTest::keyClick(&w, Qt::Key_Escape); },
+            [&] { w.close(); },
         };
         for (const auto& close : closings) {
-            w->show();
-            QVERIFY(QTest::qWaitForWindowActive(w.get()));
+            w.show();
+            QVERIFY(QTest::qWaitForWindowActive(&w));
             close();
-            QVERIFY(!w->isVisible());
+            QVERIFY(!w.isVisible());
         }
         QCOMPARE(finished.count(), 0);
 
@@ -124,8 +122,8 @@ private slots:
         QTRY_COMPARE(released.count(), 1);
         QVERIFY(!proxy.IsHeld());
 
-        w->show();
-        QTest::mouseClick(control(*w, IDCANCEL), Qt::LeftButton);
+        w.show();
+        window.press(IDCANCEL);
         QCOMPARE(finished.count(), 1);
         QDBusConnection::disconnectFromBus("b");
     }

@@ -7,18 +7,14 @@
 #include "ui/DialogUnits.h"
 #include "ui/DiskwrightDlg.h"
 #include "ui/ProgressDlg.h"
-#include "ui/Startup.h"
 
 #include <QAbstractButton>
 #include <QLineEdit>
 #include <QtTest>
 
-#include <climits>
-#include <filesystem>
 #include <sstream>
 
 using namespace dwtest;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -52,21 +48,6 @@ public:
     }
 };
 
-QStringList filesIn(const fs::path& folder) {
-    QStringList names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names << QString::fromStdString(entry.path().filename().string());
-    names.sort();
-    return names;
-}
-
-// A fresh, empty folder for one test.
-fs::path freshFolder(const std::string& name) {
-    const fs::path folder = tempPath(name);
-    fs::create_directories(folder);
-    return folder;
-}
-
 } // namespace
 
 class FormatDlgTest : public QObject {
@@ -76,66 +57,47 @@ private slots:
 
     // Create Disk runs the dialog modally and leaves the main window as it was.
     void createDiskRunsTheDialog() {
-        CDiskwrightApp app;
-        ScriptedPrompts prompts;
-        SettingsStore settings;
-        auto window = makeMainWindow(app, prompts, settings, {});
-        window->OnInitDialog();
+        ScriptedWindow w;
         int shown = 0;
-        prompts.expectDialog([&shown](QDialog& dialog) {
+        w.prompts.expectDialog([&shown](QDialog& dialog) {
             shown = dialog.property(ControlIdProperty).toInt();
             return int{QDialog::Rejected};
         });
-        QTest::mouseClick(control(*window, IDC_CREATE_DISK), Qt::LeftButton);
+        w.press(IDC_CREATE_DISK);
         QCOMPARE(shown, IDD_FORMAT);
-        QVERIFY(!window->HasImage());
+        QVERIFY(!w.dlg.HasImage());
     }
 
     // Places, texts and tab order of the template, and the first-use choices.
     void firstUse() {
         Dialog d;
         QCOMPARE(d.dlg.windowTitle(), QString("Format Virtual Floppy Diskette"));
-        const DialogUnits units(d.dlg.font());
-        QCOMPARE(d.dlg.size(), units.size(179, 182));
-        struct Place {
-            int id, x, y, w, h;
-            const char* text;
-            bool checked;
-        };
-        const Place tabOrder[] = {
-            {IDC_VOLUME_NAME, 65, 10, 107, 12, "", false},
-            {IDC_PROCESSOR_6800, 12, 27, 32, 10, "6800", false},
-            {IDC_PROCESSOR_6809, 12, 39, 32, 10, "6809", true},
-            {IDC_FLEX_FORMAT, 62, 35, 52, 10, "Flex Format", true},
-            {IDC_OS9_FORMAT, 116, 35, 53, 10, "OS9 Format", false},
-            {IDC_INCLUDE_BOOT_SECTOR, 12, 52, 79, 10, "Include Boot Sector", true},
-            {IDC_35_TRACK, 13, 71, 45, 10, "35 Track", false},
-            {IDC_40_TRACK, 13, 83, 45, 10, "40 Track", false},
-            {IDC_80_TRACK, 13, 96, 45, 10, "80 Track", true},
-            {IDC_USER_DEFINED, 13, 109, 57, 10, "User Defined", false},
-            {IDC_SINGLE_DENSITY, 95, 72, 61, 10, "Single Density", false},
-            {IDC_DOUBLE_DENSITY, 95, 84, 64, 10, "Double Density", true},
-            {IDC_QUAD_DENSITY, 95, 96, 59, 10, "Quad Density", false},
-            {IDC_DOUBLE_SIDED, 95, 116, 59, 10, "Double Sided", true},
-            {IDC_TRACKS, 58, 139, 23, 12, "", false},
-            {IDC_SECTORS, 122, 139, 23, 12, "", false},
-            {IDOK, 63, 161, 50, 14, "&Start", false},
-            {IDCANCEL, 122, 161, 50, 14, "&Close", false},
-        };
-        for (std::size_t i = 0; i < std::size(tabOrder); ++i) {
-            const Place& p = tabOrder[i];
-            QWidget* widget = control(d.dlg, p.id);
-            QCOMPARE(widget->geometry(), units.rect(p.x, p.y, p.w, p.h));
-            QCOMPARE(controlText(d.dlg, p.id), QString(p.text));
-            auto* button = qobject_cast<QAbstractButton*>(widget);
-            QCOMPARE(button && button->isChecked(), p.checked);
-            if (i == 0)
-                continue;
-            QWidget* next = control(d.dlg, tabOrder[i - 1].id)->nextInFocusChain();
-            while (next->focusPolicy() == Qt::NoFocus)
-                next = next->nextInFocusChain();
-            QCOMPARE(next, widget);
-        }
+        QCOMPARE(d.dlg.size(), DialogUnits(d.dlg.font()).size(179, 182));
+        checkPlaces(d.dlg,
+                    {{IDC_VOLUME_NAME, "", 65, 10, 107, 12},
+                     {IDC_PROCESSOR_6800, "6800", 12, 27, 32, 10},
+                     {IDC_PROCESSOR_6809, "6809", 12, 39, 32, 10},
+                     {IDC_FLEX_FORMAT, "Flex Format", 62, 35, 52, 10},
+                     {IDC_OS9_FORMAT, "OS9 Format", 116, 35, 53, 10},
+                     {IDC_INCLUDE_BOOT_SECTOR, "Include Boot Sector", 12, 52, 79, 10},
+                     {IDC_35_TRACK, "35 Track", 13, 71, 45, 10},
+                     {IDC_40_TRACK, "40 Track", 13, 83, 45, 10},
+                     {IDC_80_TRACK, "80 Track", 13, 96, 45, 10},
+                     {IDC_USER_DEFINED, "User Defined", 13, 109, 57, 10},
+                     {IDC_SINGLE_DENSITY, "Single Density", 95, 72, 61, 10},
+                     {IDC_DOUBLE_DENSITY, "Double Density", 95, 84, 64, 10},
+                     {IDC_QUAD_DENSITY, "Quad Density", 95, 96, 59, 10},
+                     {IDC_DOUBLE_SIDED, "Double Sided", 95, 116, 59, 10},
+                     {IDC_TRACKS, "", 58, 139, 23, 12},
+                     {IDC_SECTORS, "", 122, 139, 23, 12},
+                     {IDOK, "&Start", 63, 161, 50, 14},
+                     {IDCANCEL, "&Close", 122, 161, 50, 14}},
+                    /*tabOrder=*/true);
+        const QList<int> checked{IDC_PROCESSOR_6809, IDC_FLEX_FORMAT,    IDC_INCLUDE_BOOT_SECTOR,
+                                 IDC_80_TRACK,       IDC_DOUBLE_DENSITY, IDC_DOUBLE_SIDED};
+        for (QAbstractButton* button : d.dlg.findChildren<QAbstractButton*>())
+            QCOMPARE(button->isChecked(),
+                     checked.contains(button->property(ControlIdProperty).toInt()));
         QCOMPARE(d.boxes(), QString("80/18"));
         QVERIFY(d.edit(IDC_TRACKS)->isReadOnly() && d.edit(IDC_SECTORS)->isReadOnly());
         QVERIFY(d.button(IDC_PROCESSOR_6809)->isEnabled());
@@ -168,54 +130,26 @@ private slots:
         QVERIFY(d.edit(IDC_TRACKS)->isReadOnly());
     }
 
-    void refusedChoicesAreStoredFirst() {
-        {
-            Dialog d;
-            d.click(IDC_USER_DEFINED);
-            d.type("300", "20");
-            d.prompts.expectMessage({"Maximum Tracks Per Diskette is 256"});
-            d.click(IDOK);
-            QVERIFY(d.prompts.allShown());
-            QCOMPARE(d.settings.get(Settings::UserDefinedCylinders), 300);
-            QCOMPARE(d.settings.get(Settings::UserDefinedSectors), 20);
-            QVERIFY(d.dlg.isEnabled());
-        }
-        Dialog again;
-        QVERIFY(again.checked(IDC_USER_DEFINED));
-        QCOMPARE(again.boxes(), QString("300/20"));
-
-        // A preset's values become the next user-defined ones; the processor comes back, the
-        // format does not.
-        again.click(IDC_80_TRACK);
-        again.click(IDC_PROCESSOR_6800);
-        again.click(IDC_OS9_FORMAT);
-        again.prompts.expectSaveFile({});
-        again.click(IDOK);
-        QCOMPARE(again.settings.get(Settings::UserDefinedCylinders), 80);
-        QCOMPARE(again.settings.get(Settings::UserDefinedSectors), 18);
-        Dialog third;
-        QVERIFY(third.checked(IDC_80_TRACK) && third.checked(IDC_PROCESSOR_6800));
-        QVERIFY(third.checked(IDC_FLEX_FORMAT));
-    }
-
-    // Numbers that are negative, text, or too large never become a wrapped geometry.
+    // Numbers that are negative, text, or too large never become a wrapped geometry; refused,
+    // they are still stored for the next opening.
     void typedNumbers() {
         struct Case {
             const char* tracks;
             const char* sectors;
             bool os9;
             const char* message;
-            int storedTracks;
+            const char* stored;
         };
         const Case cases[] = {
-            {"257", "10", false, "Maximum Tracks Per Diskette is 256", 257},
-            {" \t-01x", "10", false, "Maximum Tracks Per Diskette is 256", -1},
-            {"99999999999", "10", false, "Maximum Tracks Per Diskette is 256", INT_MAX},
-            {"40", "128", false, "Maximum Sectors for Double Sided Diskette is 127", 40},
-            {"40", "-4000000000", false, "Maximum Sectors for Double Sided Diskette is 127", 40},
-            {"40", "129", true, "Maximum Sectors for Double Sided Diskette is 128", 40},
-            {"tracks", "10", false, "at least 2 tracks of 5 sectors", 0},
-            {"  +1x", "10", false, "at least 2 tracks of 5 sectors", 1},
+            {"257", "10", false, "Maximum Tracks Per Diskette is 256", "257/10"},
+            {" \t-01x", "10", false, "Maximum Tracks Per Diskette is 256", "-1/10"},
+            {"99999999999", "10", false, "Maximum Tracks Per Diskette is 256", "2147483647/10"},
+            {"40", "128", false, "Maximum Sectors for Double Sided Diskette is 127", "40/128"},
+            {"40", "-4000000000", false, "Maximum Sectors for Double Sided Diskette is 127",
+             "40/-2147483648"},
+            {"40", "129", true, "Maximum Sectors for Double Sided Diskette is 128", "40/129"},
+            {"tracks", "10", false, "at least 2 tracks of 5 sectors", "0/10"},
+            {"  +1x", "10", false, "at least 2 tracks of 5 sectors", "1/10"},
         };
         for (const Case& c : cases) {
             Dialog d;
@@ -226,11 +160,16 @@ private slots:
             d.prompts.expectMessage({c.message});
             d.click(IDOK);
             QVERIFY2(d.prompts.allShown(), c.tracks);
-            QCOMPARE(d.settings.get(Settings::UserDefinedCylinders), c.storedTracks);
+            QVERIFY(d.dlg.isEnabled());
+            Dialog again;
+            QVERIFY(again.checked(IDC_USER_DEFINED));
+            QCOMPARE(again.boxes(), QString(c.stored));
         }
     }
 
-    void bootSectorChoiceIsStoredAtOnce() {
+    // The boot sector choice is stored at once and Close stores nothing else; Start stores the
+    // rest, a preset's values becoming the next user-defined ones, but not the format.
+    void choicesComeBackAtTheNextOpening() {
         {
             Dialog d;
             d.click(IDC_INCLUDE_BOOT_SECTOR);
@@ -238,20 +177,29 @@ private slots:
             QVERIFY(!d.button(IDC_PROCESSOR_6800)->isEnabled());
             QVERIFY(!d.button(IDC_PROCESSOR_6809)->isEnabled());
             d.click(IDC_35_TRACK);
-            d.click(IDCANCEL); // Close stores nothing else
+            d.click(IDCANCEL);
         }
-        Dialog again;
-        QVERIFY(!again.checked(IDC_INCLUDE_BOOT_SECTOR));
-        QVERIFY(!again.button(IDC_PROCESSOR_6809)->isEnabled());
-        QVERIFY(again.checked(IDC_80_TRACK));
-        again.click(IDC_INCLUDE_BOOT_SECTOR);
-        QCOMPARE(again.settings.get(Settings::IncludeBootSector), 1);
-        QVERIFY(again.button(IDC_PROCESSOR_6809)->isEnabled());
+        {
+            Dialog d;
+            QVERIFY(!d.checked(IDC_INCLUDE_BOOT_SECTOR) && d.checked(IDC_80_TRACK));
+            QVERIFY(!d.button(IDC_PROCESSOR_6809)->isEnabled());
+            d.click(IDC_INCLUDE_BOOT_SECTOR);
+            QCOMPARE(d.settings.get(Settings::IncludeBootSector), 1);
+            QVERIFY(d.button(IDC_PROCESSOR_6809)->isEnabled());
+            for (int id : {IDC_35_TRACK, IDC_SINGLE_DENSITY, IDC_PROCESSOR_6800, IDC_OS9_FORMAT})
+                d.click(id);
+            d.prompts.expectSaveFile({});
+            d.click(IDOK);
+        }
+        Dialog d;
+        QVERIFY(d.checked(IDC_35_TRACK) && d.checked(IDC_SINGLE_DENSITY));
+        QVERIFY(d.checked(IDC_PROCESSOR_6800) && d.checked(IDC_FLEX_FORMAT));
+        d.click(IDC_USER_DEFINED);
+        QCOMPARE(d.boxes(), QString("35/10"));
     }
 
     void startMakesTheImage() {
-        const fs::path folder = freshFolder("start");
-        const QString folderText = QString::fromStdString(folder.string());
+        const QString folder = newFolder("start");
         Dialog d;
         d.edit(IDC_VOLUME_NAME)->setText("work disk 2025");
         d.click(IDC_35_TRACK);
@@ -263,13 +211,13 @@ private slots:
         d.click(IDOK);
         QVERIFY(d.settings.get(Settings::DefaultFormatDir).isEmpty());
 
-        const fs::path target = folder / "WORK DISK 2025.dsk";
-        d.prompts.expectSaveFile(QString::fromStdString(target.string()));
+        const QString target = folder + "/WORK DISK 2025.dsk";
+        d.prompts.expectSaveFile(target);
         d.click(IDOK);
         QVERIFY(d.prompts.allShown());
         QCOMPARE(d.prompts.saveNames, QStringList({"WORK DISK 2025", "WORK DISK 2025"}));
         QCOMPARE(d.prompts.saveFolders, QStringList({"", ""}));
-        QCOMPARE(d.settings.get(Settings::DefaultFormatDir), folderText);
+        QCOMPARE(d.settings.get(Settings::DefaultFormatDir), folder);
         QVERIFY(d.dlg.isEnabled());
 
         dw::FormatParameters p;
@@ -283,7 +231,7 @@ private slots:
         dw::CreateBlankImage(p, engine, dw::currentLocalDate(), none);
         std::string expected = engine.str();
         QCOMPARE(expected.size(), std::size_t{89600});
-        const std::vector<std::uint8_t> file = readFileBytes(target.string());
+        const std::vector<std::uint8_t> file = readFileBytes(target.toStdString());
         expected.replace(528 + 19, 3, reinterpret_cast<const char*>(&file[528 + 19]),
                          3); // the date
         QVERIFY(std::equal(file.begin(), file.end(), expected.begin(), expected.end(),
@@ -291,41 +239,40 @@ private slots:
 
         // OS9 keeps the name as typed; the next Save dialog starts in the stored folder.
         d.click(IDC_OS9_FORMAT);
-        d.prompts.expectSaveFile(QString::fromStdString((folder / "os9.dsk").string()));
+        d.prompts.expectSaveFile(folder + "/os9.dsk");
         d.click(IDOK);
         QCOMPARE(d.prompts.saveNames.last(), QString("work disk 2025"));
-        QCOMPARE(d.prompts.saveFolders.last(), folderText);
+        QCOMPARE(d.prompts.saveFolders.last(), folder);
         QCOMPARE(filesIn(folder), QStringList({"WORK DISK 2025.dsk", "os9.dsk"}));
     }
 
     // Cancel and a file that cannot be made leave nothing new, and an existing file as it was.
     void failuresKeepTheExistingFile() {
-        const fs::path folder = freshFolder("cancel");
-        const fs::path target = folder / "old.dsk";
-        writeFileBytes(target.string(), {7, 7, 7});
+        const QString folder = newFolder("cancel");
+        const QString target = folder + "/old.dsk";
+        writeFileBytes(target.toStdString(), {7, 7, 7});
         Dialog d;
         d.click(IDC_USER_DEFINED);
         d.click(IDC_DOUBLE_SIDED);
         d.type("256", "255");
         CancelOnDisable canceller;
         d.dlg.installEventFilter(&canceller);
-        d.prompts.expectSaveFile(QString::fromStdString(target.string()));
+        d.prompts.expectSaveFile(target);
         d.click(IDOK); // no message for a Cancel
         d.dlg.removeEventFilter(&canceller);
         QVERIFY(d.dlg.isEnabled());
         QCOMPARE(filesIn(folder), QStringList({"old.dsk"}));
-        QCOMPARE(readFileBytes(target.string()), std::vector<std::uint8_t>({7, 7, 7}));
+        QCOMPARE(readFileBytes(target.toStdString()), std::vector<std::uint8_t>({7, 7, 7}));
 
         // A regular file where the folder should be: not even root can create in it.
-        const QString unwritable = QString::fromStdString((target / "new.dsk").string());
+        const QString unwritable = target + "/new.dsk";
         d.prompts.expectSaveFile(unwritable);
         d.prompts.expectMessage({"Unable to create", unwritable});
         d.click(IDOK);
         QVERIFY(d.prompts.allShown());
-        QCOMPARE(d.settings.get(Settings::DefaultFormatDir),
-                 QString::fromStdString(target.string()));
+        QCOMPARE(d.settings.get(Settings::DefaultFormatDir), target);
         QVERIFY(d.dlg.isEnabled());
-        QCOMPARE(readFileBytes(target.string()), std::vector<std::uint8_t>({7, 7, 7}));
+        QCOMPARE(readFileBytes(target.toStdString()), std::vector<std::uint8_t>({7, 7, 7}));
     }
 };
 

@@ -1,7 +1,5 @@
 #include "ui/ListCtrlEx.h"
-#include "tests/ui/support/ScriptedPrompts.h"
 #include "tests/ui/support/UiFixtures.h"
-#include "ui/DiskwrightDlg.h"
 #include "ui/TitleTip.h"
 
 #include <QHeaderView>
@@ -282,17 +280,6 @@ private slots:
         list->SelectRow(1, true); // up to the edge, where the highlight ends
         QTRY_COMPARE(recorder.painted.intersected(list->HighlightRect(1)),
                      QRegion(list->HighlightRect(1)));
-    }
-
-    void mainWindowTurnsFullRowSelectOn() {
-        CDiskwrightApp app;
-        ScriptedPrompts prompts;
-        SettingsStore settings;
-        CDiskwrightDlg dlg(app, prompts, settings);
-        auto* list = controlAs<CListCtrlEx>(dlg, IDC_FILE_LIST);
-        QVERIFY(!list->IsFullRowSelect());
-        dlg.OnInitDialog();
-        QVERIFY(list->IsFullRowSelect() && list->IsShowSelectionAlways());
     }
 };
 

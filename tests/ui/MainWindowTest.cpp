@@ -22,16 +22,9 @@ using namespace dwtest;
 namespace {
 
 // A window as the program makes it, with its prompts answered from a script.
-struct Window {
+struct Window : ScriptedWindow {
     explicit Window(const ImageOpener& opener = defaultImageOpener())
-        : owner(makeMainWindow(app, prompts, settings, {}, opener)), dlg(*owner) {
-        dlg.OnInitDialog();
-    }
-    CDiskwrightApp app;
-    ScriptedPrompts prompts;
-    SettingsStore settings;
-    std::unique_ptr<CDiskwrightDlg> owner;
-    CDiskwrightDlg& dlg;
+        : ScriptedWindow({}, opener) {}
 
     // Presses Open Disk and chooses `path`; `message` lists the parts of the message expected.
     void open(const QString& path, const QStringList& message = {}) {
@@ -88,6 +81,7 @@ private slots:
 
         auto* list = controlAs<CListCtrlEx>(w.dlg, IDC_FILE_LIST);
         QCOMPARE(list->GetItemCount(), 0);
+        QVERIFY(list->IsFullRowSelect() && list->IsShowSelectionAlways());
         const QStringList titles{"FileName  ", "Ext  ",     "R",    "Date",
                                  "Start    ",  "End      ", "Count"};
         const QList<int> widths{80, 39, 20, 90, 53, 53, 50};
@@ -110,28 +104,17 @@ private slots:
         QVERIFY(units.baseHeight() >= 8 && units.baseHeight() <= 24);
         QCOMPARE(w.dlg.size(), units.size(346, 223));
 
-        struct Placed {
-            int id;
-            const char* text;
-            int x, y, cx, cy;
-        };
-        const Placed placed[] = {
-            {IDC_OPEN_DISK, "&Open Disk", 288, 51, 50, 14},
-            {IDC_CREATE_DISK, "Cre&ate Disk", 288, 68, 50, 14},
-            {IDC_EDITOR, "Edito&r", 289, 128, 50, 14},
-            {IDC_OPTIONS, "&Options", 289, 145, 50, 14},
-            {IDC_IMPORT, "&Import", 289, 169, 50, 14},
-            {IDC_EXPORT, "&Export", 289, 185, 50, 14},
-            {IDC_DELETE, "&Delete", 289, 202, 50, 14},
-            {IDCANCEL, "&Close", 288, 11, 50, 14},
-            {IDC_REFRESH, "&Refresh", 289, 97, 50, 14},
-            {IDC_VOLUME_LABEL, "", 76, 18, 93, 8},
-            {IDC_FILE_COUNT, "    0", 239, 18, 33, 8},
-        };
-        for (const Placed& p : placed) {
-            QCOMPARE(control(w.dlg, p.id)->geometry(), units.rect(p.x, p.y, p.cx, p.cy));
-            QCOMPARE(controlText(w.dlg, p.id), QString(p.text));
-        }
+        checkPlaces(w.dlg, {{IDC_OPEN_DISK, "&Open Disk", 288, 51, 50, 14},
+                            {IDC_CREATE_DISK, "Cre&ate Disk", 288, 68, 50, 14},
+                            {IDC_EDITOR, "Edito&r", 289, 128, 50, 14},
+                            {IDC_OPTIONS, "&Options", 289, 145, 50, 14},
+                            {IDC_IMPORT, "&Import", 289, 169, 50, 14},
+                            {IDC_EXPORT, "&Export", 289, 185, 50, 14},
+                            {IDC_DELETE, "&Delete", 289, 202, 50, 14},
+                            {IDCANCEL, "&Close", 288, 11, 50, 14},
+                            {IDC_REFRESH, "&Refresh", 289, 97, 50, 14},
+                            {IDC_VOLUME_LABEL, "", 76, 18, 93, 8},
+                            {IDC_FILE_COUNT, "    0", 239, 18, 33, 8}});
         QCOMPARE(control(w.dlg, IDC_FILE_LIST)->geometry(), units.rect(7, 51, 273, 165));
         QCOMPARE(control(w.dlg, IDC_STATUS_LAMP)->geometry(),
                  QRect(units.rect(287, 33, 10, 9).topLeft(), QSize(15, 15)));

@@ -6,11 +6,9 @@
 #include "ui/DiskwrightDlg.h"
 #include "ui/EditorPathDlg.h"
 #include "ui/OptionsDlg.h"
-#include "ui/Startup.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
@@ -18,29 +16,6 @@
 using namespace dwtest;
 
 namespace {
-
-struct Placed {
-    int id;
-    const char* text;
-    int x, y, cx, cy;
-};
-
-void checkLayout(const QDialog& dlg, const char* title, QSize size,
-                 std::initializer_list<Placed> placed) {
-    const DialogUnits units(dlg.font());
-    QCOMPARE(dlg.windowTitle(), QString(title));
-    QCOMPARE(dlg.size(), units.size(size.width(), size.height()));
-    for (const Placed& p : placed) {
-        QCOMPARE(control(dlg, p.id)->geometry(), units.rect(p.x, p.y, p.cx, p.cy));
-        QCOMPARE(controlText(dlg, p.id), QString(p.text));
-    }
-    QVERIFY(controlAs<QPushButton>(dlg, IDOK)->isDefault());
-}
-
-QSettings rawSettings() {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, "LarkspurWorkshop",
-                     "Diskwright");
-}
 
 QString editText(const QWidget& dlg) {
     return controlAs<QLineEdit>(dlg, IDC_EDITOR_PATH)->text();
@@ -56,7 +31,16 @@ private slots:
     void layoutsFollowTheirTemplates() {
         ScriptedPrompts prompts;
         CEditorPathDlg editor(prompts);
-        checkLayout(editor, "Select Editor Program", {260, 68},
+        SettingsStore settings;
+        COptionsDlg options(settings);
+        QCOMPARE(editor.windowTitle(), QString("Select Editor Program"));
+        QCOMPARE(editor.size(), DialogUnits(editor.font()).size(260, 68));
+        QCOMPARE(options.windowTitle(), QString("Configuration Options"));
+        QCOMPARE(options.size(), DialogUnits(options.font()).size(287, 89));
+        for (const QDialog* dialog :
+             {static_cast<QDialog*>(&editor), static_cast<QDialog*>(&options)})
+            QVERIFY(controlAs<QPushButton>(*dialog, IDOK)->isDefault());
+        checkPlaces(editor,
                     {{IDOK, "OK", 72, 47, 50, 14},
                      {IDCANCEL, "Cancel", 138, 47, 50, 14},
                      {IDC_STATIC,
@@ -66,10 +50,8 @@ private slots:
                      {IDC_EDITOR_PATH, "", 7, 25, 218, 13},
                      {IDC_BROWSE, "...", 228, 25, 18, 14}});
 
-        SettingsStore settings;
-        COptionsDlg options(settings);
-        checkLayout(
-            options, "Configuration Options", {287, 89},
+        checkPlaces(
+            options,
             {{IDOK, "OK", 85, 68, 50, 14},
              {IDCANCEL, "Cancel", 151, 68, 50, 14},
              {IDC_ADD_LINE_FEEDS, "Add Linefeeds during Export", 13, 17, 105, 10},
@@ -86,14 +68,10 @@ private slots:
         QTest::addColumn<QString>("opened");
         QTest::addColumn<QString>("folder");
         const QString longFolder = "/" + QString(300, 'd') + "/" + QString(200, 'e');
-        QTest::newRow("full path") << "/usr/bin/vi"
-                                   << "/usr/bin";
-        QTest::newRow("root") << "/vi"
-                              << "/";
-        QTest::newRow("name only") << "gedit"
-                                   << "";
-        QTest::newRow("empty") << ""
-                               << "";
+        QTest::newRow("full path") << QString("/usr/bin/vi") << QString("/usr/bin");
+        QTest::newRow("root") << QString("/vi") << QString("/");
+        QTest::newRow("name only") << QString("gedit") << QString("");
+        QTest::newRow("empty") << QString("") << QString("");
         QTest::newRow("longer than 260") << longFolder + "/editor" << longFolder;
     }
 
@@ -130,11 +108,8 @@ private slots:
             QSettings raw = rawSettings();
             raw.setValue("Diskwright/ExpandTabs", 0);
         }
-        CDiskwrightApp app;
-        ScriptedPrompts prompts;
-        SettingsStore settings;
-        auto dlg = makeMainWindow(app, prompts, settings, {});
-        dlg->OnInitDialog();
+        ScriptedWindow w;
+        CDiskwrightApp& app = w.app;
         // The boxes start from the stored values, not from the members.
         app.m_bAddLineFeeds = false;
 
@@ -144,34 +119,32 @@ private slots:
             for (std::size_t i = 0; i < expected.size(); ++i)
                 QCOMPARE(controlAs<QCheckBox>(options, ids[i])->isChecked(), bool(expected[i]));
         };
-        prompts.expectDialog(runAs<COptionsDlg>([&](COptionsDlg& options) {
+        w.prompts.expectDialog(runAs<COptionsDlg>([&](COptionsDlg& options) {
             checkBoxes(options, {true, false, false, true, true});
             controlAs<QCheckBox>(options, IDC_COMPACT_BINARY)->click();
             QTest::mouseClick(control(options, IDCANCEL), Qt::LeftButton);
         }));
-        QTest::mouseClick(control(*dlg, IDC_OPTIONS), Qt::LeftButton);
+        w.press(IDC_OPTIONS);
         QVERIFY(!app.m_bAddLineFeeds && !app.m_bCompactBinary && app.m_bStripLineFeeds &&
                 app.m_bCompressSpaces && !app.m_bExpandTabs);
         QCOMPARE(rawSettings().allKeys(), QStringList{"Diskwright/ExpandTabs"});
 
-        prompts.expectDialog(runAs<COptionsDlg>([&](COptionsDlg& options) {
+        w.prompts.expectDialog(runAs<COptionsDlg>([&](COptionsDlg& options) {
             controlAs<QCheckBox>(options, IDC_COMPACT_BINARY)->click();
             controlAs<QCheckBox>(options, IDC_STRIP_LINE_FEEDS)->click();
             QTest::mouseClick(control(options, IDOK), Qt::LeftButton);
         }));
-        QTest::mouseClick(control(*dlg, IDC_OPTIONS), Qt::LeftButton);
+        w.press(IDC_OPTIONS);
         QVERIFY(app.m_bAddLineFeeds && app.m_bCompactBinary && !app.m_bStripLineFeeds &&
                 app.m_bCompressSpaces && !app.m_bExpandTabs);
         QSettings raw = rawSettings();
         raw.beginGroup("Diskwright");
         QCOMPARE(raw.childKeys().size(), 5);
-        QCOMPARE(raw.value("Add Line Feeds").toInt(), 1);
-        QCOMPARE(raw.value("ExpandTabs").toInt(), 0);
-        QCOMPARE(raw.value("Compact Binary").toInt(), 1);
-        QCOMPARE(raw.value("Strip Line Feeds").toInt(), 0);
-        QCOMPARE(raw.value("Compress Spaces").toInt(), 1);
-
-        QVERIFY(prompts.allShown());
+        for (const char* on : {"Add Line Feeds", "Compact Binary", "Compress Spaces"})
+            QCOMPARE(raw.value(on).toInt(), 1);
+        for (const char* off : {"ExpandTabs", "Strip Line Feeds"})
+            QCOMPARE(raw.value(off).toInt(), 0);
+        QVERIFY(w.prompts.allShown());
     }
 };
 

@@ -22,28 +22,11 @@ using namespace dwtest;
 
 namespace {
 
-QSettings rawSettings() {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, "LarkspurWorkshop",
-                     "Diskwright");
-}
-
 std::string oneFileImage() {
     ImageBuilder b = ImageBuilder::formatted(35, 10, "START");
     b.addFile("README", "TXT", std::vector<std::uint8_t>(10, 'r'));
     return b.save(tempPath("start.dsk"));
 }
-
-// The program's start with these arguments, the window initialised as when it is first shown.
-struct Started {
-    Started(const QStringList& arguments, const ImageOpener& opener = defaultImageOpener()) {
-        dlg = makeMainWindow(app, prompts, settings, arguments, opener);
-        dlg->OnInitDialog();
-    }
-    CDiskwrightApp app;
-    ScriptedPrompts prompts;
-    SettingsStore settings;
-    std::unique_ptr<CDiskwrightDlg> dlg;
-};
 
 // Checks that the editor prompt shows `shown`, types `path` over it and closes it with `button`.
 std::function<int(QDialog&)> answerEditorPrompt(const QString& path, int button,
@@ -70,11 +53,6 @@ std::function<int(QDialog&)> closeWindow(std::function<void(CDiskwrightDlg&)> lo
 int start(CDiskwrightApp& app, ScriptedPrompts& prompts, const QStringList& arguments = {}) {
     SettingsStore settings;
     return InitInstance(app, prompts, settings, arguments, StartupEnvironment{});
-}
-
-QString readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 } // namespace
@@ -210,43 +188,43 @@ private slots:
         const QFileInfo file(QString::fromStdString(oneFileImage()));
         const QString previous = QDir::currentPath();
         QDir::setCurrent(file.absolutePath());
-        Started s({"/Automation", file.fileName()});
+        ScriptedWindow s({"/Automation", file.fileName()});
         QDir::setCurrent(previous);
 
-        QCOMPARE(s.dlg->windowTitle(), "Diskwright: " + file.fileName());
-        QCOMPARE(lampOf(*s.dlg), IDB_READ_WRITE);
-        QCOMPARE(rowsOf(*s.dlg), QStringList{"README|TXT| |2003-01-02|001-001|001-001|     1"});
-        QCOMPARE(controlText(*s.dlg, IDC_VOLUME_LABEL), QString("START [1]"));
-        QVERIFY(imageButtonsEnabled(*s.dlg));
-        QCOMPARE(controlText(*s.dlg, IDC_OPEN_DISK), QString("&Open Disk"));
+        QCOMPARE(s.dlg.windowTitle(), "Diskwright: " + file.fileName());
+        QCOMPARE(lampOf(s.dlg), IDB_READ_WRITE);
+        QCOMPARE(rowsOf(s.dlg), QStringList{"README|TXT| |2003-01-02|001-001|001-001|     1"});
+        QCOMPARE(controlText(s.dlg, IDC_VOLUME_LABEL), QString("START [1]"));
+        QVERIFY(imageButtonsEnabled(s.dlg));
+        QCOMPARE(controlText(s.dlg, IDC_OPEN_DISK), QString("&Open Disk"));
         QCOMPARE(s.settings.get(Settings::DefaultDiskwrightDir), QString());
         QVERIFY(s.prompts.allShown());
     }
 
     void commandLineImageOpensReadOnly() {
         const QString path = QString::fromStdString(oneFileImage());
-        Started s({path}, readOnlyOpener());
-        QCOMPARE(lampOf(*s.dlg), IDB_READ_ONLY);
-        QVERIFY(s.dlg->IsReadOnly());
-        QCOMPARE(rowsOf(*s.dlg).size(), 1);
-        QVERIFY(imageButtonsEnabled(*s.dlg));
+        ScriptedWindow s({path}, readOnlyOpener());
+        QCOMPARE(lampOf(s.dlg), IDB_READ_ONLY);
+        QVERIFY(s.dlg.IsReadOnly());
+        QCOMPARE(rowsOf(s.dlg).size(), 1);
+        QVERIFY(imageButtonsEnabled(s.dlg));
         QVERIFY(s.prompts.allShown());
     }
 
     void commandLineWithoutUsableImage() {
         {
-            Started s({});
-            QCOMPARE(s.dlg->windowTitle(), QString("Diskwright: "));
-            QVERIFY(!s.dlg->HasImage());
+            ScriptedWindow s;
+            QCOMPARE(s.dlg.windowTitle(), QString("Diskwright: "));
+            QVERIFY(!s.dlg.HasImage());
         }
         {
             // A file that cannot be opened: no message, the name in the title.
-            Started s({"/no/such/image.dsk"});
-            QCOMPARE(s.dlg->windowTitle(), QString("Diskwright: /no/such/image.dsk"));
-            QCOMPARE(lampOf(*s.dlg), IDB_NO_IMAGE);
-            QVERIFY(rowsOf(*s.dlg).isEmpty());
-            QCOMPARE(controlText(*s.dlg, IDC_FILE_COUNT), QString("    0"));
-            QVERIFY(!imageButtonsEnabled(*s.dlg));
+            ScriptedWindow s({"/no/such/image.dsk"});
+            QCOMPARE(s.dlg.windowTitle(), QString("Diskwright: /no/such/image.dsk"));
+            QCOMPARE(lampOf(s.dlg), IDB_NO_IMAGE);
+            QVERIFY(rowsOf(s.dlg).isEmpty());
+            QCOMPARE(controlText(s.dlg, IDC_FILE_COUNT), QString("    0"));
+            QVERIFY(!imageButtonsEnabled(s.dlg));
             QVERIFY(s.prompts.allShown());
         }
         {
@@ -292,13 +270,10 @@ private slots:
             raw.beginGroup("Diskwright");
             QCOMPARE(raw.childKeys().size(), 6);
             QCOMPARE(raw.value("EditorPath").toString(), stored);
-            const std::pair<const char*, int> ints[] = {{"Add Line Feeds", 1},
-                                                        {"ExpandTabs", 1},
-                                                        {"Compact Binary", 0},
-                                                        {"Strip Line Feeds", 1},
-                                                        {"Compress Spaces", 1}};
-            for (const auto& [name, value] : ints)
-                QCOMPARE(raw.value(name).toInt(), value);
+            for (const char* on :
+                 {"Add Line Feeds", "ExpandTabs", "Strip Line Feeds", "Compress Spaces"})
+                QCOMPARE(raw.value(on).toInt(), 1);
+            QCOMPARE(raw.value("Compact Binary").toInt(), 0);
             QCOMPARE(lampOf(w), IDB_READ_WRITE);
             QCOMPARE(rowsOf(w).size(), 1);
             const QList<QSize> sizes = w.windowIcon().availableSizes();
@@ -403,14 +378,14 @@ private slots:
             QVERIFY(prompts.allShown());
         };
         run({});
-        QCOMPARE(readAll(file), expected);
+        QCOMPARE(fileText(file), expected);
 
         // Every start by the user repairs the file; an automation start leaves it alone.
         writeFileBytes(file.toStdString(), {'x'});
         run({"-Automation"});
-        QCOMPARE(readAll(file), QString("x"));
+        QCOMPARE(fileText(file), QString("x"));
         run({"/Unregserver"});
-        QCOMPARE(readAll(file), expected);
+        QCOMPARE(fileText(file), expected);
 
         // A folder that cannot be made is reported with its name.
         QString error;

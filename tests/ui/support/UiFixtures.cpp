@@ -1,9 +1,12 @@
 #include "tests/ui/support/UiFixtures.h"
 
-#include "app/SettingsStore.h"
+#include "tests/support/ImageBuilder.h"
+#include "ui/DialogUnits.h"
 #include "ui/ListCtrlEx.h"
+#include "ui/Startup.h"
 
 #include <QAbstractButton>
+#include <QFile>
 #include <QLabel>
 #include <QSettings>
 
@@ -61,11 +64,58 @@ ImageOpener readOnlyOpener() {
     };
 }
 
+QSettings rawSettings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, "LarkspurWorkshop",
+                     "Diskwright");
+}
+
 void clearSettings() {
-    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "LarkspurWorkshop",
-                       "Diskwright");
+    QSettings settings = rawSettings();
     settings.clear();
     settings.sync();
+}
+
+ScriptedWindow::ScriptedWindow(const QStringList& arguments, const ImageOpener& opener)
+    : owner(makeMainWindow(app, prompts, settings, arguments, opener)), dlg(*owner) {
+    dlg.OnInitDialog();
+}
+
+void ScriptedWindow::press(int id) const {
+    QTest::mouseClick(control(dlg, id), Qt::LeftButton);
+}
+
+void checkPlaces(const QWidget& dialog, std::initializer_list<Placed> placed, bool tabOrder) {
+    const DialogUnits units(dialog.font());
+    const Placed* previous = nullptr;
+    for (const Placed& p : placed) {
+        QWidget* widget = control(dialog, p.id);
+        QCOMPARE(widget->geometry(), units.rect(p.x, p.y, p.cx, p.cy));
+        QCOMPARE(controlText(dialog, p.id), QString(p.text));
+        if (tabOrder && previous) {
+            QWidget* next = control(dialog, previous->id)->nextInFocusChain();
+            while (next->focusPolicy() == Qt::NoFocus)
+                next = next->nextInFocusChain();
+            QCOMPARE(next, widget);
+        }
+        previous = &p;
+    }
+}
+
+QString newFolder(const std::string& name) {
+    const QString path = QString::fromStdString(tempPath(name));
+    QDir().mkpath(path);
+    return path;
+}
+
+QStringList filesIn(const QString& folder) {
+    QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    files.sort();
+    return files;
+}
+
+QString fileText(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 } // namespace dwtest

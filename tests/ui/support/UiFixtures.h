@@ -3,7 +3,10 @@
 // Finding the window's controls by id, and the main every window test program shares.
 
 #include "app/DiskwrightApp.h"
+#include "app/SettingsStore.h"
+#include "tests/ui/support/ScriptedPrompts.h"
 #include "ui/ControlIds.h"
+#include "ui/DiskwrightDlg.h"
 
 #include <QApplication>
 #include <QDir>
@@ -12,8 +15,6 @@
 #include <QStringList>
 #include <QTest>
 #include <QWidget>
-
-class CDiskwrightDlg;
 
 namespace dwtest {
 
@@ -38,6 +39,40 @@ ImageOpener readOnlyOpener();
 
 // Empties the settings store of the test run.
 void clearSettings();
+// The settings store as QSettings sees it, to check what lands under which name.
+QSettings rawSettings();
+
+// A main window as the program makes it for `arguments`, initialised as when it is first shown,
+// its prompts answered from a script.
+struct ScriptedWindow {
+    explicit ScriptedWindow(const QStringList& arguments = {},
+                            const ImageOpener& opener = defaultImageOpener());
+    CDiskwrightApp app;
+    ScriptedPrompts prompts;
+    SettingsStore settings;
+    std::unique_ptr<CDiskwrightDlg> owner;
+    CDiskwrightDlg& dlg;
+
+    void press(int id) const;
+};
+
+// A control's place in dialog units and its text.
+struct Placed {
+    int id;
+    const char* text;
+    int x, y, cx, cy;
+};
+// Checks every control's place and text; with `tabOrder`, also that the focus moves through
+// them in the order given.
+void checkPlaces(const QWidget& dialog, std::initializer_list<Placed> placed,
+                 bool tabOrder = false);
+
+// A new, empty folder in the test's temporary folder.
+QString newFolder(const std::string& name);
+// The names of the files in `folder`, sorted.
+QStringList filesIn(const QString& folder);
+// A file's text; empty when it cannot be read.
+QString fileText(const QString& path);
 
 } // namespace dwtest
 
