@@ -3,7 +3,6 @@
 #include "tests/support/ImageBuilder.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <sstream>
 
@@ -29,14 +28,6 @@ TEST(CliInfo, InfoAndListShowTheWindowsTexts) {
     EXPECT_NE(listing.out.find("README     TXT     2003-01-02 001-001   001-002        2"),
               std::string::npos)
         << listing.out;
-
-    CliRun json = cli({"list", path, "--json"});
-    EXPECT_EQ(json.code, 0);
-    const nlohmann::json files = nlohmann::json::parse(json.out)["files"];
-    ASSERT_EQ(files.size(), 2u);
-    EXPECT_EQ(files[1]["name"], "GAME");
-    EXPECT_EQ(files[1]["extension"], "BIN");
-    EXPECT_EQ(files[1]["random"], true);
 }
 
 TEST(CliInfo, DamagedImageListsWhatItFoundAndFails) {
@@ -50,13 +41,8 @@ TEST(CliInfo, DamagedImageListsWhatItFoundAndFails) {
     EXPECT_NE(run.err.find("directory chain is damaged"), std::string::npos) << run.err;
 }
 
-TEST(CliInfo, MissingFileAndUsageErrors) {
-    const std::string path = tempPath("does-not-exist.dsk");
-    CliRun missing = cli({"info", path});
-    EXPECT_EQ(missing.code, 1);
-    EXPECT_EQ(missing.err,
-              "diskwright-cli: " + path + ": cannot open: No such file or directory\n");
-    EXPECT_EQ(cli({}).code, 2);
+// A missing image and no command at all: in the table of CliErrors.
+TEST(CliInfo, UsageErrors) {
     EXPECT_EQ(cli({"list"}).code, 2);
     EXPECT_EQ(cli({"--help"}).code, 0);
 }

@@ -1,6 +1,7 @@
 #include "tests/cli/CliRun.h"
 #include "tests/support/ImageBuilder.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -9,6 +10,7 @@
 using namespace dwtest;
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
+using ::testing::HasSubstr;
 
 // One image through repair: asked and declined, refused without a terminal, done with --yes
 // (keeping IMAGE.bak), then sound; a second repair never replaces the first one's copy.
@@ -21,16 +23,12 @@ TEST(CliRepair, RebuildsTheFreeChainKeepingTheOldImage) {
 
     CliRun run = cli({"repair", image}, "n\n", true);
     EXPECT_EQ(run.code, 1);
-    EXPECT_NE(run.err.find("  joining the free chain: 002-002 (1 sector)\n"), std::string::npos)
-        << run.err;
-    EXPECT_NE(run.err.find("SIR: first free 001-004 (was 001-004), last free 003-010 (was "
-                           "003-010), free sectors 27 (was 27)"),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err, HasSubstr("  joining the free chain: 002-002 (1 sector)\n"));
+    EXPECT_THAT(run.err, HasSubstr("SIR: first free 001-004 (was 001-004), last free 003-010 (was "
+                                   "003-010), free sectors 27 (was 27)"));
     run = cli({"repair", image});
     EXPECT_EQ(run.code, 1);
-    EXPECT_NE(run.err.find("without a terminal give --yes. Nothing was changed"), std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err, HasSubstr("without a terminal give --yes. Nothing was changed"));
     EXPECT_EQ(readFileBytes(image), b.bytes());
     EXPECT_FALSE(fs::exists(backup));
 
@@ -54,8 +52,7 @@ TEST(CliRepair, RebuildsTheFreeChainKeepingTheOldImage) {
     again.save(image);
     run = cli({"repair", image, "--yes"});
     EXPECT_EQ(run.code, 1);
-    EXPECT_NE(run.err.find(backup + " exists already; nothing was changed"), std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err, HasSubstr(backup + " exists already; nothing was changed"));
     EXPECT_EQ(readFileBytes(image), again.bytes());
     EXPECT_EQ(readFileBytes(backup), b.bytes());
 }

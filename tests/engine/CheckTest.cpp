@@ -48,11 +48,7 @@ TEST(Check, SoundImagesAreClean) {
     ImageBuilder longDirectory = twoFiles();
     longDirectory.setLink({0, 10}, {3, 9}).setLink({3, 9}, {3, 10}).setLink({3, 10}, {0, 0});
     longDirectory.setLink({3, 8}, {0, 0});
-    SirSpec sir;
-    sir.firstFree = {1, 6};
-    sir.lastFree = {3, 8};
-    sir.freeCount = 23;
-    longDirectory.sir(sir);
+    longDirectory.sir({.firstFree = {1, 6}, .lastFree = {3, 8}, .freeCount = 23});
     EXPECT_EQ(joined(check(longDirectory)), "");
 }
 

@@ -257,11 +257,7 @@ TEST(Delete, ChainsOwnedBySomeoneElseAreRefused) {
          [](ImageBuilder& b) {
              // The directory goes on into track 3; X claims that sector.
              b.setLink({0, 10}, {3, 10}).setLink({3, 10}, {0, 0}).setLink({3, 9}, {0, 0});
-             SirSpec sir;
-             sir.firstFree = {1, 6};
-             sir.lastFree = {3, 9};
-             sir.freeCount = 24;
-             b.sir(sir);
+             b.sir({.firstFree = {1, 6}, .lastFree = {3, 9}, .freeCount = 24});
              b.entry({0, 5}, 2, {"X", "TXT", {3, 10}, {3, 10}, 1});
          },
          "its sector 003-010 also belongs to the directory",

@@ -1,6 +1,7 @@
 #include "engine/HostFile.h"
 #include "engine/Create.h"
 #include "engine/Import.h"
+#include "tests/support/Answers.h"
 #include "tests/support/ImageBuilder.h"
 
 #include <gtest/gtest.h>
@@ -28,22 +29,11 @@ dw::Status writeText(const fs::path& path, bool replace, const std::string& text
     });
 }
 
-std::string contents(const fs::path& path) {
-    auto bytes = readFileBytes(path.string());
-    return {bytes.begin(), bytes.end()};
-}
-
 std::set<std::string> namesIn(const fs::path& dir) {
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir))
         names.insert(entry.path().filename().string());
     return names;
-}
-
-fs::path freshFolder(const std::string& name) {
-    const fs::path dir = tempPath(name);
-    fs::create_directories(dir);
-    return dir;
 }
 
 unsigned modeOf(const fs::path& path) {
@@ -63,24 +53,24 @@ protected:
 } // namespace
 
 TEST_P(HostFile, ReplacedOnlyWhenCompleteAndAsked) {
-    const fs::path dir = freshFolder("hostdir");
+    const fs::path dir = tempFolder("hostdir");
     const fs::path file = dir / "OUT.TXT";
     ASSERT_TRUE(writeText(file, false, "first").ok());
-    EXPECT_EQ(contents(file), "first");
+    EXPECT_EQ(readFileText(file), "first");
 
     dw::Status exists = writeText(file, false, "second");
     EXPECT_EQ(exists.code(), dw::ErrorCode::Exists);
     EXPECT_EQ(exists.text(), file.string() + " already exists; it was not overwritten");
-    EXPECT_EQ(contents(file), "first");
+    EXPECT_EQ(readFileText(file), "first");
 
     // A failed copy leaves the old file and no temporary file behind.
     dw::Status failed = writeText(file, true, "partial", {dw::ErrorCode::ReadFailed, "bad read"});
     EXPECT_EQ(failed.code(), dw::ErrorCode::ReadFailed);
-    EXPECT_EQ(contents(file), "first");
+    EXPECT_EQ(readFileText(file), "first");
     EXPECT_EQ(namesIn(dir), std::set<std::string>{"OUT.TXT"});
 
     ASSERT_TRUE(writeText(file, true, "second").ok());
-    EXPECT_EQ(contents(file), "second");
+    EXPECT_EQ(readFileText(file), "second");
     EXPECT_EQ(namesIn(dir), std::set<std::string>{"OUT.TXT"});
 
     EXPECT_EQ(writeText(dir / "missing" / "X", true, "x").code(), dw::ErrorCode::OpenFailed);
@@ -90,9 +80,9 @@ TEST_P(HostFile, ReplacedOnlyWhenCompleteAndAsked) {
 }
 
 TEST_P(HostFile, SymbolicLinksAreNeverWrittenThrough) {
-    const fs::path dir = freshFolder("hostlinks");
-    const fs::path outside = freshFolder("hostlinks-outside") / "precious";
-    writeFileBytes(outside.string(), {'p'});
+    const fs::path dir = tempFolder("hostlinks");
+    const fs::path outside = tempFolder("hostlinks-outside") / "precious";
+    writeFileText(outside, "p");
     for (const fs::path& target : {outside, dir / "dangling"}) {
         const fs::path link = dir / "LINK.TXT";
         fs::remove(link);
@@ -105,15 +95,15 @@ TEST_P(HostFile, SymbolicLinksAreNeverWrittenThrough) {
 
         ASSERT_TRUE(writeText(link, true, "new").ok());
         EXPECT_FALSE(fs::is_symlink(link));
-        EXPECT_EQ(contents(link), "new");
-        EXPECT_EQ(contents(outside), "p");
+        EXPECT_EQ(readFileText(link), "new");
+        EXPECT_EQ(readFileText(outside), "p");
         EXPECT_FALSE(fs::exists(dir / "dangling"));
     }
     EXPECT_EQ(namesIn(dir), std::set<std::string>{"LINK.TXT"});
 }
 
 TEST_P(HostFile, NewFilesFollowTheUmaskAndReplacedOnesKeepTheirMode) {
-    const fs::path dir = freshFolder("hostmodes");
+    const fs::path dir = tempFolder("hostmodes");
     const mode_t saved = ::umask(022);
     ASSERT_TRUE(writeText(dir / "A", false, "a").ok());
     EXPECT_EQ(modeOf(dir / "A"), 0644u);
@@ -125,16 +115,16 @@ TEST_P(HostFile, NewFilesFollowTheUmaskAndReplacedOnesKeepTheirMode) {
         fs::permissions(dir / "A", static_cast<fs::perms>(mode));
         ASSERT_TRUE(writeText(dir / "A", true, "again").ok());
         EXPECT_EQ(modeOf(dir / "A"), mode);
-        EXPECT_EQ(contents(dir / "A"), "again");
+        EXPECT_EQ(readFileText(dir / "A"), "again");
     }
 }
 
 TEST_P(HostFile, NamesAndPathsUpToTheSystemsLimits) {
-    const fs::path dir = freshFolder("hostlong");
+    const fs::path dir = tempFolder("hostlong");
     const fs::path longName = dir / std::string(255, 'n');
     for (bool replace : {false, true}) {
         ASSERT_TRUE(writeText(longName, replace, replace ? "two" : "one").ok());
-        EXPECT_EQ(contents(longName), replace ? "two" : "one");
+        EXPECT_EQ(readFileText(longName), replace ? "two" : "one");
     }
     // About 3,000 bytes of folders: near PATH_MAX, far beyond any name of our own.
     fs::path deep = dir;
@@ -142,14 +132,14 @@ TEST_P(HostFile, NamesAndPathsUpToTheSystemsLimits) {
         deep /= std::string(240, static_cast<char>('a' + i));
     fs::create_directories(deep);
     ASSERT_TRUE(writeText(deep / std::string(200, 'x'), false, "deep").ok());
-    EXPECT_EQ(contents(deep / std::string(200, 'x')), "deep");
+    EXPECT_EQ(readFileText(deep / std::string(200, 'x')), "deep");
     EXPECT_EQ(namesIn(deep).size(), 1u);
 }
 
 TEST_P(HostFile, FailedWritesNameTheFileAndLeaveItAlone) {
-    const fs::path dir = freshFolder("hostfail");
+    const fs::path dir = tempFolder("hostfail");
     const fs::path file = dir / "BIG.BIN";
-    writeFileBytes(file.string(), {'o', 'l', 'd'});
+    writeFileText(file, "old");
     // A file size limit makes the write fail the way a full disk does.
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit limit{};
@@ -169,7 +159,7 @@ TEST_P(HostFile, FailedWritesNameTheFileAndLeaveItAlone) {
     EXPECT_EQ(reason, EFBIG);
     EXPECT_EQ(made.text(), "Unable to write the target file " + (dir / "NEW.BIN").string() +
                                "; no file was made");
-    EXPECT_EQ(contents(file), "old");
+    EXPECT_EQ(readFileText(file), "old");
     EXPECT_EQ(namesIn(dir), std::set<std::string>{"BIG.BIN"});
 }
 
@@ -181,7 +171,7 @@ TEST_P(HostFile, DevicesAndPipesAreWrittenDirectly) {
     }
     EXPECT_TRUE(writeText("/dev/null", false, "gone").ok());
 
-    const fs::path dir = freshFolder("hostfifo");
+    const fs::path dir = tempFolder("hostfifo");
     const fs::path fifo = dir / "PIPE";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
@@ -247,12 +237,12 @@ template <typename Work> int killedMidWrite(int signal, Work work) {
 TEST_P(HostFile, SignalsLeaveNoTemporaryFileBehind) {
     for (int signal : {SIGINT, SIGTERM}) {
         for (bool replacing : {false, true}) {
-            const fs::path dir = freshFolder("hostsignal");
+            const fs::path dir = tempFolder("hostsignal");
             const fs::path exported = dir / "EXPORT.TXT";
             const fs::path image = dir / "NEW.DSK";
             if (replacing) {
-                writeFileBytes(exported.string(), {'e'});
-                writeFileBytes(image.string(), {'i'});
+                writeFileText(exported, "e");
+                writeFileText(image, "i");
             }
             const std::set<std::string> before = namesIn(dir);
 
@@ -274,8 +264,8 @@ TEST_P(HostFile, SignalsLeaveNoTemporaryFileBehind) {
 
             EXPECT_EQ(namesIn(dir), before) << "signal " << signal << " replacing " << replacing;
             if (replacing) {
-                EXPECT_EQ(contents(exported), "e");
-                EXPECT_EQ(contents(image), "i");
+                EXPECT_EQ(readFileText(exported), "e");
+                EXPECT_EQ(readFileText(image), "i");
             }
         }
     }
@@ -286,19 +276,10 @@ INSTANTIATE_TEST_SUITE_P(Temporaries, HostFile, ::testing::Values(true, false),
                              return param.param ? "Unnamed" : "Named";
                          });
 
-namespace {
-class Silent : public dw::ImportQuestions {
-public:
-    bool askName(std::string&) override { return true; }
-    bool askYesNo(const std::string&) override { return false; }
-    void tell(const std::string&) override {}
-};
-} // namespace
-
 // The window imports through the engine alone: a pipe with no writer, a device or a folder is
 // refused at once, without a wait.
 TEST(HostSource, ImportReadsOnlyRegularFiles) {
-    const fs::path dir = freshFolder("hostsources");
+    const fs::path dir = tempFolder("hostsources");
     const fs::path fifo = dir / "PIPE.TXT";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     ImageBuilder b = ImageBuilder::formatted(5, 10);
@@ -306,7 +287,7 @@ TEST(HostSource, ImportReadsOnlyRegularFiles) {
     const std::vector<std::uint8_t> before = bytes;
     auto image = dw::DiskImage::inMemory(bytes, false);
     for (const fs::path& source : {fifo, fs::path("/dev/zero"), dir}) {
-        Silent questions;
+        Answers questions;
         const dw::ImportResult result =
             dw::importFile(*image, source.string(), dw::ImportOptions{}, questions, "X.TXT");
         EXPECT_FALSE(result.committed);

@@ -59,13 +59,6 @@ TEST(HostNames, RowTextsReadBackToEntryFields) {
     EXPECT_EQ(f.sectorCount, 0);
 }
 
-namespace {
-std::string contents(const fs::path& path) {
-    auto bytes = readFileBytes(path.string());
-    return {bytes.begin(), bytes.end()};
-}
-} // namespace
-
 TEST(HostNames, ViewCopyGoesToTheTemporaryFolderUnderASafeName) {
     ImageBuilder b = ImageBuilder::formatted(4, 10);
     b.addFile(".", "", {'h', 'i', 0x0D});
@@ -81,7 +74,7 @@ TEST(HostNames, ViewCopyGoesToTheTemporaryFolderUnderASafeName) {
     dw::ExtractResult r = dw::viewCopy(*image, file, dir.string(), true, true, where);
     ASSERT_TRUE(r.status.ok()) << r.status.text();
     EXPECT_EQ(where, dir / "_..");
-    EXPECT_EQ(contents(where), "hi\r\n");
+    EXPECT_EQ(readFileText(where), "hi\r\n");
     EXPECT_EQ(r.mode, dw::TransferMode::Text);
 
     r = dw::viewCopy(*image, file, (dir / "missing").string(), true, true, where);
@@ -89,20 +82,19 @@ TEST(HostNames, ViewCopyGoesToTheTemporaryFolderUnderASafeName) {
 
     // A pipe planted under the copy's name is refused at once, not waited on; a planted link is
     // replaced, never written through.
-    const fs::path planted = fs::path(tempPath("viewplanted"));
-    fs::create_directories(planted);
+    const fs::path planted = tempFolder("viewplanted");
     ASSERT_EQ(::mkfifo((planted / "_..").c_str(), 0666), 0);
     r = dw::viewCopy(*image, file, planted.string(), true, true, where);
     EXPECT_EQ(r.status.text(), dw::UnableToOpenTempTargetText);
     fs::remove(planted / "_..");
     const fs::path victim = planted / "victim";
-    writeFileBytes(victim.string(), {'v'});
+    writeFileText(victim, "v");
     fs::create_symlink(victim, planted / "_..");
     r = dw::viewCopy(*image, file, planted.string(), true, true, where);
     ASSERT_TRUE(r.status.ok()) << r.status.text();
     EXPECT_FALSE(fs::is_symlink(where));
-    EXPECT_EQ(contents(where), "hi\r\n");
-    EXPECT_EQ(contents(victim), "v");
+    EXPECT_EQ(readFileText(where), "hi\r\n");
+    EXPECT_EQ(readFileText(victim), "v");
     if (old)
         ::setenv("TEMP", saved.c_str(), 1);
 }

@@ -112,17 +112,10 @@ public:
             sectors += e.sectorCount;
             const std::string key = e.name() + "." + e.ext();
             ASSERT_EQ(seen.count(key), 0u) << key << " is listed twice";
-            Bytes data;
-            Link at{e.startLink.track, e.startLink.sector};
-            for (int n = 0; n < e.sectorCount; ++n) {
-                ASSERT_NE(at.sector, 0) << key << " ends early";
-                const std::size_t offset = layoutOffset(layout_, spt_, at);
-                ASSERT_LE(offset + 256, image.size()) << key;
-                data.insert(data.end(), image.begin() + static_cast<std::ptrdiff_t>(offset + 4),
-                            image.begin() + static_cast<std::ptrdiff_t>(offset + 256));
-                at = {image[offset], image[offset + 1]};
-            }
-            ASSERT_TRUE(at.track == 0 && at.sector == 0) << key << " goes on";
+            // One sector more than the entry counts: a chain that goes on shows.
+            const Bytes data = readChain(
+                image, layout_, spt_, {e.startLink.track, e.startLink.sector}, e.sectorCount + 1u);
+            ASSERT_EQ(data.size(), e.sectorCount * 252u) << key << ": not the entry's length";
             seen[key] = data;
         }
         EXPECT_EQ(sectors, std::size_t(tracks_ - 1) * spt_);

@@ -3,6 +3,7 @@
 #include "engine/Delete.h"
 #include "engine/Import.h"
 #include "engine/KillPoint.h"
+#include "tests/support/Answers.h"
 #include "tests/support/ImageBuilder.h"
 
 #include <gtest/gtest.h>
@@ -20,12 +21,6 @@ namespace {
 
 constexpr int Spt = 10;
 constexpr int Killed = 99; // the exit status of a process ended at its kill point
-
-struct Yes : dw::ImportQuestions {
-    bool askName(std::string&) override { return false; }
-    bool askYesNo(const std::string&) override { return true; }
-    void tell(const std::string&) override {}
-};
 
 Bytes filled(std::size_t size, std::uint8_t seed) {
     Bytes data(size);
@@ -47,22 +42,19 @@ int inChild(long killPoint, const std::function<bool()>& body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// A change on an image at `path`, as a front end runs it.
-struct Scenario {
-    const char* what;
-    std::function<bool(const std::string& path)> run;
-};
-
-bool importThree(const std::string& path, const std::vector<std::string>& hosts) {
+// Opens the image at `path` and runs `change` on it, as a front end does; true when all went well.
+bool onImage(const std::string& path, const std::function<bool(dw::DiskImage&)>& change) {
     std::unique_ptr<dw::DiskImage> image;
-    if (!dw::DiskImage::open(path, image).ok())
-        return false;
+    return dw::DiskImage::open(path, image).ok() && change(*image);
+}
+
+bool importBinary(dw::DiskImage& image, const std::vector<std::string>& hosts) {
     // One change for the whole command, as the command-line tool and the window hold it.
-    dw::ImageChange change(*image);
+    dw::ImageChange change(image);
     dw::ImportOptions options;
     options.mode = dw::ImportMode::Binary;
-    Yes yes;
-    dw::ImportSession session(*image, options, yes);
+    Answers yes(Answer::Yes);
+    dw::ImportSession session(image, options, yes);
     for (const std::string& host : hosts)
         if (!session.importFile(host).committed)
             return false;
@@ -103,8 +95,7 @@ TEST(Journal, EveryKillPointLeavesTheImageAsItWas) {
     b.addFile("A", "DAT", filled(5 * 252, 1));
     b.addFile("B", "DAT", filled(4 * 252, 2));
     b.addFile("OLD", "DAT", filled(8 * 252, 3)); // 3 sectors stay free
-    const fs::path folder = tempPath("journal");
-    fs::create_directories(folder);
+    const fs::path folder = tempFolder("journal");
     std::vector<std::string> hosts;
     for (int i = 0; i < 3; ++i) {
         hosts.push_back((folder / ("N" + std::to_string(i) + ".DAT")).string());
@@ -113,28 +104,28 @@ TEST(Journal, EveryKillPointLeavesTheImageAsItWas) {
     const std::string bigHost = (folder / "OLD.DAT").string();
     writeFileBytes(bigHost, filled(9 * 252, 4));
 
+    // Changes on the image, as a front end runs them.
+    struct Scenario {
+        const char* what;
+        std::function<bool(dw::DiskImage&)> change;
+    };
     const Scenario scenarios[] = {
         {"three imports in one change",
-         [&](const std::string& p) { return importThree(p, hosts); }},
+         [&](dw::DiskImage& image) { return importBinary(image, hosts); }},
         {"two deletions in one change",
-         [](const std::string& p) {
-             std::unique_ptr<dw::DiskImage> image;
-             if (!dw::DiskImage::open(p, image).ok())
-                 return false;
-             dw::ImageChange change(*image);
-             return dw::deleteFile(*image, "A", "DAT").ok() &&
-                    dw::deleteFile(*image, "OLD", "DAT").ok() && change.commit().ok();
+         [](dw::DiskImage& image) {
+             dw::ImageChange change(image);
+             return dw::deleteFile(image, "A", "DAT").ok() &&
+                    dw::deleteFile(image, "OLD", "DAT").ok() && change.commit().ok();
          }},
         // The new OLD.DAT takes the 3 free sectors and 6 of the old file's own: undone, the old
         // file must be whole again.
         {"a replacement that reuses the replaced file's sectors",
-         [&](const std::string& p) {
-             std::unique_ptr<dw::DiskImage> image;
+         [&](dw::DiskImage& image) {
              dw::ImportOptions options;
              options.mode = dw::ImportMode::Binary;
-             Yes yes;
-             return dw::DiskImage::open(p, image).ok() &&
-                    dw::importFile(*image, bigHost, options, yes).committed;
+             Answers yes(Answer::Yes);
+             return dw::importFile(image, bigHost, options, yes).committed;
          }},
     };
     int killPoints = 0;
@@ -144,7 +135,7 @@ TEST(Journal, EveryKillPointLeavesTheImageAsItWas) {
         const std::string journal = dw::journalPathFor(path);
         // The bytes of an uninterrupted run.
         b.save(path);
-        ASSERT_TRUE(s.run(path));
+        ASSERT_TRUE(onImage(path, s.change));
         const Bytes completed = readFileBytes(path);
         ASSERT_EQ(findings(path), "");
 
@@ -153,7 +144,7 @@ TEST(Journal, EveryKillPointLeavesTheImageAsItWas) {
         for (long kill = 1; !finished && kill < 100; ++kill) {
             SCOPED_TRACE("killed at write " + std::to_string(kill));
             b.save(path);
-            const int status = inChild(kill, [&] { return s.run(path); });
+            const int status = inChild(kill, [&] { return onImage(path, s.change); });
             ASSERT_TRUE(status == Killed || status == 0) << status;
             finished = status == 0;
             if (finished) {
@@ -165,10 +156,8 @@ TEST(Journal, EveryKillPointLeavesTheImageAsItWas) {
             // The rollback itself is killed at each of its writes before one runs to its end.
             bool recovered = false;
             for (long again = 1; !recovered && again < 100; ++again) {
-                const int recovery = inChild(again, [&] {
-                    std::unique_ptr<dw::DiskImage> image;
-                    return dw::DiskImage::open(path, image).ok();
-                });
+                const int recovery = inChild(
+                    again, [&] { return onImage(path, [](dw::DiskImage&) { return true; }); });
                 ASSERT_TRUE(recovery == Killed || recovery == 0) << recovery;
                 recovered = recovery == 0;
             }
@@ -193,8 +182,8 @@ TEST(Journal, InterruptedImageOpenedReadOnlyOrForWriting) {
     const std::string path = b.save(tempPath("interrupted.dsk"));
     const std::string journal = dw::journalPathFor(path);
     auto remove = [&] {
-        std::unique_ptr<dw::DiskImage> image;
-        return dw::DiskImage::open(path, image).ok() && dw::deleteFile(*image, "KEEP", "DAT").ok();
+        return onImage(
+            path, [](dw::DiskImage& image) { return dw::deleteFile(image, "KEEP", "DAT").ok(); });
     };
     // Write 1 is the journal, write 2 the first one to the image.
     ASSERT_EQ(inChild(2, remove), Killed);

@@ -7,40 +7,19 @@
 #include "engine/Directory.h"
 #include "engine/Extract.h"
 #include "engine/Import.h"
+#include "tests/support/Answers.h"
 #include "tests/support/ImageBuilder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <sstream>
+#include <tuple>
 
 using namespace dwtest;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
-
-struct NoQuestions : dw::ImportQuestions {
-    bool askName(std::string&) override { return false; }
-    bool askYesNo(const std::string& q) override {
-        ADD_FAILURE() << "asked " << q;
-        return false;
-    }
-    void tell(const std::string& m) override { ADD_FAILURE() << "told " << m; }
-};
-
-// A file's data as a byte-level reader sees it: the chain from the entry's start link, each
-// sector found by the test's own offset arithmetic, never the engine's.
-Bytes readChain(const Bytes& image, const Layout& layout, int spt, dw::SectorLink start) {
-    Bytes data;
-    Link at{start.track, start.sector};
-    for (int guard = 0; (at.track != 0 || at.sector != 0) && guard < 70000; ++guard) {
-        const std::size_t offset = layoutOffset(layout, spt, at);
-        data.insert(data.end(), image.begin() + static_cast<std::ptrdiff_t>(offset + 4),
-                    image.begin() + static_cast<std::ptrdiff_t>(offset + 256));
-        at = {image[offset], image[offset + 1]};
-    }
-    return data;
-}
 
 Bytes padded(Bytes data) {
     data.resize((data.size() + 251) / 252 * 252, 0);
@@ -149,8 +128,9 @@ TEST(Layout, EveryOperationRoundTripsOnEachLayout) {
             ASSERT_TRUE(dw::ExtractFile(*image, e.startLink, e.sectorCount, false, binary, out)
                             .status.ok());
             const std::string got = out.str();
-            EXPECT_EQ(Bytes(got.begin(), got.end()),
-                      readChain(current(), c.layout, c.spt, e.startLink))
+            EXPECT_EQ(
+                Bytes(got.begin(), got.end()),
+                readChain(current(), c.layout, c.spt, {e.startLink.track, e.startLink.sector}))
                 << e.name();
         }
         std::ostringstream readme;
@@ -162,7 +142,7 @@ TEST(Layout, EveryOperationRoundTripsOnEachLayout) {
         const std::string host = tempPath("note.txt");
         const Bytes note(700, 'n');
         writeFileBytes(host, note);
-        NoQuestions questions;
+        Answers questions(Answer::Unexpected);
         dw::ImportOptions options;
         options.mode = dw::ImportMode::Binary;
         const dw::ImportResult imported =
@@ -170,8 +150,8 @@ TEST(Layout, EveryOperationRoundTripsOnEachLayout) {
         ASSERT_TRUE(imported.committed) << imported.status.text();
         ASSERT_TRUE(dw::readListing(*image, listing).ok());
         ASSERT_EQ(listing.entries.size(), 3u);
-        EXPECT_EQ(readChain(current(), c.layout, c.spt, listing.entries[2].startLink),
-                  padded(note));
+        const dw::SectorLink start = listing.entries[2].startLink;
+        EXPECT_EQ(readChain(current(), c.layout, c.spt, {start.track, start.sector}), padded(note));
         expectClean(*image, "after the import");
 
         // Delete: the freed sectors go back to the free chain.
@@ -191,48 +171,44 @@ TEST(Layout, EveryOperationRoundTripsOnEachLayout) {
 // A new image with a track 0 of its own size is what the builder makes of that layout, and
 // reads back with it.
 TEST(Layout, CreatedWithAShorterTrackZero) {
-    dw::FormatParameters p;
-    p.tracks = 40;
-    p.sectorsPerSide = 18;
-    p.doubleSided = true;
-    p.includeBootSector = false;
-    p.volumeName = "SHORT";
-    p.trackZeroSectors = 10;
-    const dw::LocalDate when{2026, 12, 7, 10, 30};
+    dw::FormatParameters p{.tracks = 40,
+                           .sectorsPerSide = 18,
+                           .includeBootSector = false,
+                           .volumeName = "SHORT",
+                           .trackZeroSectors = 10};
     const std::string path = tempPath("short.dsk");
     dw::NullProgress progress;
-    ASSERT_TRUE(dw::createImageFile(path, p, when, progress, false).ok());
-    Bytes made = readFileBytes(path);
+    ASSERT_TRUE(dw::createImageFile(path, p, {2026, 12, 7, 10, 30}, progress, false).ok());
+    const Bytes made = readFileBytes(path);
 
     ImageBuilder b = ImageBuilder::formatted(40, 36, "SHORT", {10, 0});
-    SirSpec sir;
-    sir.label = "SHORT";
-    sir.volumeNumber = 0;
-    sir.firstFree = {1, 1};
-    sir.lastFree = {39, 36};
-    sir.freeCount = 39 * 36;
-    sir.month = 12;
-    sir.day = 7;
-    sir.year = 26; // two digits
-    b.sir(sir);
+    b.sir({.label = "SHORT",
+           .volumeNumber = 0,
+           .firstFree = {1, 1},
+           .lastFree = {39, 36},
+           .freeCount = 39 * 36,
+           .month = 12,
+           .day = 7,
+           .year = 26}); // two digits
     ASSERT_EQ(made.size(), (10u + 39 * 36) * 256);
     EXPECT_EQ(made, b.bytes());
 
     std::unique_ptr<dw::DiskImage> image;
     ASSERT_TRUE(dw::DiskImage::open(path, image).ok());
-    dw::Listing listing;
-    ASSERT_TRUE(dw::readListing(*image, listing).ok());
     EXPECT_EQ(image->layout().trackZeroSectors, 10);
     expectClean(*image, "new");
 
-    p.trackZeroSectors = 4;
-    EXPECT_EQ(dw::checkFormatLimits(p).code(), dw::ErrorCode::BadGeometry);
-    p.trackZeroSectors = 37;
-    EXPECT_EQ(dw::checkFormatLimits(p).code(), dw::ErrorCode::BadGeometry);
-    p.trackZeroSectors = 36;
-    EXPECT_TRUE(dw::checkFormatLimits(p).ok());
-    p.format = dw::DiskFormat::Os9;
-    EXPECT_EQ(dw::checkFormatLimits(p).code(), dw::ErrorCode::BadGeometry);
+    // From 5 sectors to the others' 36, and only on FLEX.
+    for (auto [t0, format, ok] : {std::tuple{4, dw::DiskFormat::Flex, false},
+                                  {37, dw::DiskFormat::Flex, false},
+                                  {36, dw::DiskFormat::Flex, true},
+                                  {36, dw::DiskFormat::Os9, false}}) {
+        p.trackZeroSectors = t0;
+        p.format = format;
+        EXPECT_EQ(dw::checkFormatLimits(p).code(),
+                  ok ? dw::ErrorCode::Ok : dw::ErrorCode::BadGeometry)
+            << t0;
+    }
 }
 
 // Many files in one session give the very image that one import per file gives, and a session
@@ -242,19 +218,14 @@ TEST(Layout, ImportSessionMatchesSingleImportsAndFollowsOtherChanges) {
     b.addFile("OLD", "TXT", Bytes(300, 'o'));
     Bytes one = b.bytes();
     Bytes many = b.bytes();
-    const std::filesystem::path folder = tempPath("many");
-    std::filesystem::create_directories(folder);
+    const std::filesystem::path folder = tempFolder("many");
     std::vector<std::string> hosts;
     for (int i = 0; i < 70; ++i) { // more than the 60 slots of track 0: the last ones fail
         hosts.push_back((folder / ("F" + std::to_string(i) + ".TXT")).string());
         writeFileBytes(hosts.back(), Bytes(static_cast<std::size_t>(1 + i * 37),
                                            static_cast<std::uint8_t>('a' + i % 26)));
     }
-    struct Quiet : dw::ImportQuestions {
-        bool askName(std::string&) override { return false; }
-        bool askYesNo(const std::string&) override { return false; }
-        void tell(const std::string&) override {}
-    } quiet;
+    Answers quiet;
     dw::ImportOptions options;
     int committed = 0;
     {
@@ -277,13 +248,8 @@ TEST(Layout, ImportSessionMatchesSingleImportsAndFollowsOtherChanges) {
     // Replacements, twice in one session: each reads the chains again after its deletion.
     ASSERT_TRUE(dw::deleteFile(*image, "OLD", "TXT").ok());
     const std::string replaced = hosts[5];
-    writeFileBytes(replaced, Bytes(900, 'r'));
-    struct Replace : dw::ImportQuestions {
-        bool askName(std::string&) override { return false; }
-        bool askYesNo(const std::string&) override { return false; }
-        bool askReplace(const std::string&) override { return true; }
-        void tell(const std::string& m) override { ADD_FAILURE() << m; }
-    } replace;
+    writeFileText(replaced, std::string(900, 'r'));
+    Answers replace(Answer::Yes);
     dw::ImportSession replacing(*image, options, replace);
     EXPECT_TRUE(replacing.importFile(replaced).committed);
     EXPECT_TRUE(replacing.importFile(replaced).committed);

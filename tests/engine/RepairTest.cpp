@@ -18,11 +18,7 @@ ImageBuilder twoFiles() {
     b.addFile("ONE", "TXT", Bytes(3 * 252, '1'));
     b.addFile("TWO", "TXT", Bytes(2 * 252, '2'));
     b.setLink({0, 10}, {3, 10}).setLink({3, 10}, {0, 0}).setLink({3, 9}, {0, 0});
-    SirSpec sir;
-    sir.firstFree = {1, 6};
-    sir.lastFree = {3, 9};
-    sir.freeCount = 24;
-    return b.sir(sir);
+    return b.sir({.firstFree = {1, 6}, .lastFree = {3, 9}, .freeCount = 24});
 }
 
 Bytes sectorBytes(const Bytes& image, Link l) {
@@ -47,12 +43,9 @@ TEST(Repair, RebuildsTheFreeChainAndLeavesFilesAlone) {
         dw::ImageChange change(*image);
         ASSERT_TRUE(dw::planRepair(*image, plan).ok());
         EXPECT_TRUE(plan.needed);
-        // 2/2, and 3/9 behind the link into TWO.
-        ASSERT_EQ(plan.added.size(), 2u);
-        EXPECT_EQ(plan.added[0], (dw::SectorLink{2, 2}));
-        EXPECT_EQ(plan.added[1], (dw::SectorLink{3, 9}));
-        ASSERT_EQ(plan.dropped.size(), 2u); // TWO's sectors
-        EXPECT_EQ(plan.dropped[0], (dw::SectorLink{1, 4}));
+        // 2/2, and 3/9 behind the link into TWO; TWO's sectors leave the chain.
+        EXPECT_EQ(plan.added, (std::vector<dw::SectorLink>{{2, 2}, {3, 9}}));
+        EXPECT_EQ(plan.dropped, (std::vector<dw::SectorLink>{{1, 4}, {1, 5}}));
         EXPECT_EQ(plan.chain.size(), 24u);
         EXPECT_EQ(plan.after.firstFree, (dw::SectorLink{1, 6}));
         EXPECT_EQ(plan.after.lastFree, (dw::SectorLink{3, 9})); // 3/10 stays the directory's
@@ -82,27 +75,20 @@ TEST(Repair, SoundOrDamagedDirectoriesAreNotRepaired) {
     // Out of address order but whole: kept as it is.
     ImageBuilder sound = twoFiles();
     sound.setLink({3, 9}, {1, 6}).setLink({1, 10}, {0, 0});
-    SirSpec sir;
-    sir.firstFree = {2, 1};
-    sir.lastFree = {1, 10};
-    sir.freeCount = 24;
-    sound.sir(sir);
+    sound.sir({.firstFree = {2, 1}, .lastFree = {1, 10}, .freeCount = 24});
     ImageBuilder loop = twoFiles();
     for (int k = 0; k < 10; ++k)
         loop.entry({0, 5}, k, {"F" + std::to_string(k), "TXT"});
     loop.setLink({0, 5}, {0, 5});
-    for (ImageBuilder* b : {&sound, &loop}) {
-        const std::string path = b->save(tempPath("norepair.dsk"));
+    for (auto [b, code] : {std::pair{&sound, dw::ErrorCode::Ok}, {&loop, dw::ErrorCode::Damaged}}) {
         std::unique_ptr<dw::DiskImage> image;
-        ASSERT_TRUE(dw::DiskImage::open(path, image).ok());
+        ASSERT_TRUE(dw::DiskImage::open(b->save(tempPath("norepair.dsk")), image).ok());
         dw::RepairPlan plan;
         const dw::Status status = dw::planRepair(*image, plan);
-        if (b == &sound) {
-            EXPECT_TRUE(status.ok());
+        EXPECT_EQ(status.code(), code) << status.text();
+        if (status.ok())
             EXPECT_FALSE(plan.needed);
-        } else {
-            EXPECT_EQ(status.code(), dw::ErrorCode::Damaged);
+        else
             EXPECT_NE(status.text().find("nothing was repaired"), std::string::npos);
-        }
     }
 }

@@ -18,6 +18,20 @@ std::size_t layoutOffset(const Layout& layout, int sectorsPerTrack, Link l) {
     return static_cast<std::size_t>(layout.headerBytes) + index * 256;
 }
 
+std::vector<std::uint8_t> readChain(const std::vector<std::uint8_t>& image, const Layout& layout,
+                                    int sectorsPerTrack, Link start, std::size_t limit) {
+    std::vector<std::uint8_t> data;
+    for (Link at = start; at.sector != 0 && limit > 0; --limit) {
+        const std::size_t offset = layoutOffset(layout, sectorsPerTrack, at);
+        if (offset + 256 > image.size())
+            break;
+        data.insert(data.end(), image.begin() + static_cast<std::ptrdiff_t>(offset + 4),
+                    image.begin() + static_cast<std::ptrdiff_t>(offset + 256));
+        at = {image[offset], image[offset + 1]};
+    }
+    return data;
+}
+
 ImageBuilder::ImageBuilder(int tracks, int sectorsPerTrack, const Layout& layout)
     : tracks_(tracks), spt_(sectorsPerTrack), layout_(layout),
       t0_(layout.trackZeroSectors ? layout.trackZeroSectors : sectorsPerTrack),
@@ -199,7 +213,18 @@ std::string tempPath(const std::string& name) {
         .string();
 }
 
+std::filesystem::path tempFolder(const std::string& name) {
+    const std::filesystem::path dir = tempPath(name);
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
 std::vector<std::uint8_t> readFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string readFileText(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
@@ -208,6 +233,11 @@ void writeFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
+}
+
+void writeFileText(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
 }
 
 } // namespace dwtest

@@ -4,6 +4,7 @@
 // never check the engine only against itself.
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,6 +26,11 @@ struct Layout {
 // Byte offset of a sector, counted here without the engine: the header, then track 0's
 // sectors, then every further track of `sectorsPerTrack`.
 std::size_t layoutOffset(const Layout& layout, int sectorsPerTrack, Link l);
+
+// A file's data as a byte-level reader sees it: the sectors of the chain from `start`, each found
+// by layoutOffset, up to a link to sector 0, a link outside the image or `limit` sectors.
+std::vector<std::uint8_t> readChain(const std::vector<std::uint8_t>& image, const Layout& layout,
+                                    int sectorsPerTrack, Link start, std::size_t limit = 70000);
 
 struct SirSpec {
     std::string label = "TEST";
@@ -97,7 +103,12 @@ private:
 
 // A unique path in the test's temporary folder.
 std::string tempPath(const std::string& name);
+// A new, empty folder at a unique path in the test's temporary folder.
+std::filesystem::path tempFolder(const std::string& name);
 std::vector<std::uint8_t> readFileBytes(const std::string& path);
+// The file's bytes as a string, to compare with texts.
+std::string readFileText(const std::filesystem::path& path);
 void writeFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+void writeFileText(const std::filesystem::path& path, const std::string& text);
 
 } // namespace dwtest
