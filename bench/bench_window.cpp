@@ -83,10 +83,11 @@ double measure(const std::function<void()>& prepare, const std::function<void()>
     return times[times.size() / 2];
 }
 
-// Runs diskwright-cli with its output discarded; it must succeed.
+// Runs diskwright-cli quietly with its output discarded; it must succeed.
 void runCli(const std::vector<std::string>& arguments) {
     std::vector<std::string> words{DW_CLI_PROGRAM};
     words.insert(words.end(), arguments.begin(), arguments.end());
+    words.push_back("-q");
     std::vector<char*> argv;
     for (std::string& word : words)
         argv.push_back(word.data());

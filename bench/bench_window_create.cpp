@@ -87,7 +87,7 @@ void benchGeometry(const Geometry& g, const fs::path& work, const std::string& c
     const std::string command = "'" + cli + "' create '" + target.string() + "' --tracks " +
                                 std::to_string(g.tracks) + " --sectors " +
                                 std::to_string(g.sectorsPerSide) + " --sides " +
-                                (g.doubleSided ? "2" : "1") + " --force > /dev/null";
+                                (g.doubleSided ? "2" : "1") + " --force -q > /dev/null";
     TargetPrompts prompts(QString::fromStdString(target.string()));
     SettingsStore settings;
     CFormatDlg dialog(prompts, settings);
