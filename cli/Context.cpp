@@ -114,6 +114,18 @@ std::unique_ptr<dw::DiskImage> openImage(CliContext& context, const std::string&
         context.error(path, "not a FLEX disk image: " + decidingFact(status.text()));
         return nullptr;
     }
+    // A length that fits no layout and a creation date that is none: another system's disk
+    // (a damaged FLEX image keeps at least its date, and stays readable).
+    if (status.ok() && !image->requireKnownLayout().ok() &&
+        (sir.creationMonth > 12 || sir.creationDay > 31)) {
+        context.error(path, "not a FLEX disk image: the file is " +
+                                std::to_string(image->fileSize()) +
+                                " bytes long, which fits no layout of its geometry, and its "
+                                "creation date (" +
+                                std::to_string(sir.creationMonth) + "/" +
+                                std::to_string(sir.creationDay) + ") is no date");
+        return nullptr;
+    }
     if (status.ok() && forChange)
         status = image->requireKnownLayout();
     if (!status.ok()) {

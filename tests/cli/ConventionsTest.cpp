@@ -2,6 +2,7 @@
 // documents, space compression on import, and the bash completion.
 
 #include "cli/Cli.h"
+#include "engine/Format.h"
 #include "tests/cli/CliRun.h"
 #include "tests/support/ImageBuilder.h"
 
@@ -100,6 +101,13 @@ TEST(CliErrors, OneFormWithTheDecidingFact) {
     const std::string zeroSectors = tempPath("zero.bin");
     writeFileBytes(zeroSectors, Bytes(4096, 0));
     const std::string missing = tempPath("missing.dsk");
+    // Another system's disk: 100 bytes short of its geometry, month 67 and day 41.
+    Bytes otherBytes = before;
+    otherBytes.resize(otherBytes.size() - 100);
+    otherBytes[dw::SirOffset + 19] = 67;
+    otherBytes[dw::SirOffset + 20] = 41;
+    const std::string other = tempPath("other.dsk");
+    writeFileBytes(other, otherBytes);
     const fs::path folder = tempFolder("a-folder");
     const fs::path fifo = folder / "PIPE.TXT";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0); // no writer: an open for reading would wait
@@ -119,6 +127,11 @@ TEST(CliErrors, OneFormWithTheDecidingFact) {
          1,
          zeroSectors + ": not a FLEX disk image: the System Information Record gives 0 sectors "
                        "per track\n"},
+        {{"list", other},
+         1,
+         other + ": not a FLEX disk image: the file is " + std::to_string(otherBytes.size()) +
+             " bytes long, which fits no layout of its geometry, and its creation date (67/41) "
+             "is no date\n"},
         {{"cat", image, "NONE.TXT"}, 1, image + ": NONE.TXT: no such file on the disk image\n"},
         {{"import", image, folder.string()},
          1,
