@@ -9,6 +9,7 @@
 #include "engine/Directory.h"
 #include "engine/Import.h"
 #include "tests/support/ImageBuilder.h"
+#include "tests/support/StoredText.h"
 
 #include <gtest/gtest.h>
 
@@ -49,20 +50,6 @@ struct RandomAnswers : dw::ImportQuestions {
     }
     void tell(const std::string&) override {}
 };
-
-// What the text copy stores: a line feed after a carriage return vanishes, others become one.
-Bytes textStored(const Bytes& source) {
-    Bytes stored;
-    std::uint8_t previous = 0;
-    for (std::uint8_t byte : source) {
-        if (byte != 0x0A)
-            stored.push_back(byte);
-        else if (previous != 0x0D)
-            stored.push_back(0x0D);
-        previous = byte;
-    }
-    return stored;
-}
 
 Bytes randomSource(std::mt19937& rng, std::size_t size, bool text) {
     Bytes data(size);
