@@ -68,8 +68,7 @@ class Session {
 public:
     Session(std::mt19937& rng, int tracks, int spt, const Layout& layout)
         : rng_(rng), spt_(spt), tracks_(tracks), layout_(layout) {
-        folder_ = tempPath("property");
-        std::filesystem::create_directories(folder_);
+        folder_ = tempFolder("property");
         path_ = ImageBuilder::formatted(tracks, spt, "TEST", layout)
                     .save((folder_ / "disk.dsk").string());
         EXPECT_TRUE(dw::DiskImage::open(path_, image_).ok());
