@@ -83,9 +83,7 @@ Status deleteEntryAt(DiskImage& image, std::uint32_t slotOffset, const Directory
     if (!change.status().ok())
         return change.status();
     SystemInformationRecord sir;
-    Status status = image.readSir(sir);
-    if (status.ok())
-        status = image.requireKnownLayout();
+    Status status = image.readSirForChange(sir);
     if (!status.ok())
         return status;
 

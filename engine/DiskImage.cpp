@@ -338,6 +338,11 @@ Status DiskImage::requireKnownLayout() const {
                 " bytes long, which fits no layout of its geometry; nothing was changed"};
 }
 
+Status DiskImage::readSirForChange(SystemInformationRecord& sir) {
+    const Status status = readSir(sir);
+    return status.ok() ? requireKnownLayout() : status;
+}
+
 Status DiskImage::writeSir(const SystemInformationRecord& sir) {
     std::array<std::uint8_t, SirSize> bytes{};
     sir.serialize(bytes.data());

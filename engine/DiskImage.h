@@ -113,6 +113,8 @@ public:
     // Before a change: refuses an image whose length fits no known layout (BadImage), since
     // sector addresses might name the wrong bytes and a write could land inside another file.
     Status requireKnownLayout() const;
+    // readSir, then requireKnownLayout: the start of every operation that writes.
+    Status readSirForChange(SystemInformationRecord& sir);
 
     // True when the link names a sector of the layout that lies wholly inside the file. Tracks
     // above maxTrack are addressable; the consistency check reports them.

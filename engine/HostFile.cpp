@@ -199,21 +199,10 @@ public:
                 return true;
         }
 #endif
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            const std::array<char, 16> name = temporaryName();
-            SignalsHeld held;
-            file_.reset(
-                openat(folder_, name.data(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-            if (file_.get() >= 0) {
-                name_ = name;
-                named_ = true;
-                slot_ = armName(folder_, name_);
-                return true;
-            }
-            if (errno != EEXIST)
-                return false;
-        }
-        return false;
+        return underTemporaryName([&](const char* name) {
+            file_.reset(openat(folder_, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+            return file_.get() >= 0;
+        });
     }
 
     // Puts the complete file under `name`; false with errno set, or with `clash` when
@@ -260,10 +249,18 @@ public:
 
 private:
     bool linkUnderTemporaryName(const std::string& self) {
+        return underTemporaryName([&](const char* name) {
+            return linkat(AT_FDCWD, self.c_str(), folder_, name, AT_SYMLINK_FOLLOW) == 0;
+        });
+    }
+
+    // Makes the file's name with `make` under fresh temporary names until one is free, and
+    // arms the name that worked for removal on a signal; false with errno set.
+    template <class Make> bool underTemporaryName(Make make) {
         for (int attempt = 0; attempt < 100; ++attempt) {
             const std::array<char, 16> name = temporaryName();
             SignalsHeld held;
-            if (linkat(AT_FDCWD, self.c_str(), folder_, name.data(), AT_SYMLINK_FOLLOW) == 0) {
+            if (make(name.data())) {
                 name_ = name;
                 named_ = true;
                 slot_ = armName(folder_, name_);

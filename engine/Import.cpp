@@ -372,9 +372,7 @@ ImportResult ImportSession::Impl::run(const std::string& hostPath,
     if (!change_->status().ok())
         return fail(change_->status());
     SystemInformationRecord sir;
-    status = image_.readSir(sir);
-    if (status.ok())
-        status = image_.requireKnownLayout();
+    status = image_.readSirForChange(sir);
     if (!status.ok())
         return fail(status);
 

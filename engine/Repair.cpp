@@ -22,9 +22,7 @@ Status planRepair(DiskImage& image, RepairPlan& plan) {
     if (!hold.status().ok())
         return hold.status();
     SystemInformationRecord sir;
-    Status status = image.readSir(sir);
-    if (status.ok())
-        status = image.requireKnownLayout();
+    Status status = image.readSirForChange(sir);
     if (!status.ok())
         return status;
     const std::size_t limit = image.fileSize() / SectorSize + 1;

@@ -398,15 +398,7 @@ void CDiskwrightDlg::OnDelete() {
         return;
     if (!m_prompts.askYesNo(this, QStringLiteral("Are you sure?")))
         return;
-    {
-        // The image is this command's alone while it runs, and the deletions are written
-        // together at its end.
-        dw::ImageChange change(*m_pImage);
-        if (!change.status().ok()) {
-            m_prompts.message(this, text(change.status().text()));
-            TellNotice();
-            return;
-        }
+    const bool ran = RunChange([&] {
         // The rows stay as listed until the end: each file is found again by its name.
         for (int row : SelectedRows()) {
             const dw::EntryFields file = RowFields(row);
@@ -415,10 +407,22 @@ void CDiskwrightDlg::OnDelete() {
             if (!status.ok() && status.code() != dw::ErrorCode::NotFound)
                 m_prompts.message(this, text(status.text()));
         }
-        if (const dw::Status status = change.commit(); !status.ok())
-            m_prompts.message(this, text(status.text()));
+    });
+    if (ran)
+        ReadDirectory();
+}
+
+bool CDiskwrightDlg::RunChange(const std::function<void()>& steps) {
+    dw::ImageChange change(*m_pImage);
+    if (!change.status().ok()) {
+        m_prompts.message(this, text(change.status().text()));
+        TellNotice();
+        return false;
     }
-    ReadDirectory();
+    steps();
+    if (const dw::Status status = change.commit(); !status.ok())
+        m_prompts.message(this, text(status.text()));
+    return true;
 }
 
 void CDiskwrightDlg::OnExport() {
@@ -490,21 +494,15 @@ void CDiskwrightDlg::OnImport() {
 
     const QStringList files = m_prompts.openFileNames(
         this, m_settings.get(Settings::DefaultImportDir), QStringLiteral("All files (*)"));
-    if (!files.isEmpty())
+    if (!files.isEmpty()) {
         StoreFolder(Settings::DefaultImportDir, files.front(),
                     QStringLiteral("the imported files"));
-    if (!files.isEmpty()) {
-        // As with Delete: the image is this command's alone, and written once at its end.
-        dw::ImageChange change(*m_pImage);
-        if (!change.status().ok()) {
-            m_prompts.message(this, text(change.status().text()));
-            TellNotice();
+        const bool ran = RunChange([&] {
+            for (const QString& file : files)
+                dw::importFile(*m_pImage, nativePath(file), options, questions);
+        });
+        if (!ran)
             return;
-        }
-        for (const QString& file : files)
-            dw::importFile(*m_pImage, nativePath(file), options, questions);
-        if (const dw::Status status = change.commit(); !status.ok())
-            m_prompts.message(this, text(status.text()));
     }
     ReadDirectory();
 }

@@ -12,6 +12,7 @@
 #include <QPixmap>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -90,6 +91,10 @@ private:
     bool RefusedReadOnly();
     // Says once what the image had to tell (an interrupted change undone).
     void TellNotice();
+    // Runs `steps` as one change: the image is this command's alone while they run, and what
+    // they wrote goes to the image together at the end. A failure to begin or to write is said;
+    // false when the change could not begin (the image busy): nothing ran.
+    bool RunChange(const std::function<void()>& steps);
     void StoreFolder(const StringSetting& setting, const QString& path, const QString& what);
     void ExportFile(const dw::EntryFields& file, const std::filesystem::path& destination);
 

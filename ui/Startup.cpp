@@ -47,7 +47,7 @@ int InitInstance(CDiskwrightApp& app, Prompts& prompts, SettingsStore& settings,
         if (!proxy->Register(environment.bus ? *environment.bus : QDBusConnection::sessionBus()))
             proxy.reset();
     } else if (!environment.activationFolder.isEmpty()) {
-        // Written afresh at every start, so a damaged file is repaired.
+        // Checked at every start and rewritten when it differs, so a damaged file is repaired.
         QString error;
         if (!installActivationFile(environment.activationFolder, environment.executable, error))
             std::fprintf(stderr, "Diskwright: %s\n", qPrintable(error));
