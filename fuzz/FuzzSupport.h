@@ -22,7 +22,7 @@ inline void require(bool condition, const char* what) {
     }
 }
 
-// One memory file for the whole run; each input refills it.
+// A memory file that each input refills.
 class MemoryHostFile {
 public:
     MemoryHostFile() {
@@ -46,6 +46,12 @@ private:
     int fd_ = -1;
     std::string path_;
 };
+
+// The run's one memory file.
+inline MemoryHostFile& memoryHost() {
+    static MemoryHostFile host;
+    return host;
+}
 
 // Refuses every question, so that only a file that fits under a free name is written.
 class NoToEverything : public dw::ImportQuestions {

@@ -71,8 +71,7 @@ void copyEveryEntry(dw::DiskImage& image, const std::vector<dw::DirectoryEntry>&
 // byte, and importing into a clean image leaves it clean.
 void importSmallFile(dw::DiskImage& image, const std::vector<std::uint8_t>& bytes, bool clean,
                      const std::uint8_t* data, std::size_t dataSize) {
-    static dwfuzz::MemoryHostFile host;
-    const std::string& path = host.hold(data, dataSize < 600 ? dataSize : 600);
+    const std::string& path = dwfuzz::memoryHost().hold(data, dataSize < 600 ? dataSize : 600);
     const std::vector<std::uint8_t> before = bytes;
     dw::ImportOptions options;
     dwfuzz::NoToEverything questions;

@@ -17,6 +17,8 @@
 #include "engine/Import.h"
 #include "engine/SpaceCompression.h"
 #include "fuzz/FuzzSupport.h"
+#include "tests/support/ImageBuilder.h"
+#include "tests/support/StoredText.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -25,7 +27,6 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -80,30 +81,12 @@ bool fitsFlex(const std::string& given) {
            given.size() - dot - 1 <= 3;
 }
 
-// The line-feed rule of a text import, written here again: a line feed after a carriage
-// return goes, any other becomes a carriage return.
-Bytes textStored(const Bytes& source) {
-    Bytes out;
-    std::uint8_t previous = 0;
-    for (std::uint8_t b : source) {
-        if (b != 0x0A)
-            out.push_back(b);
-        else if (previous != 0x0D)
-            out.push_back(0x0D);
-        previous = b;
-    }
-    return out;
-}
-
 // Answers from the input, and what was asked.
-class InputQuestions : public dw::ImportQuestions {
+class InputQuestions : public dwfuzz::NoToEverything {
 public:
     bool replace = false, partial = false, binary = false;
     bool askedReplace = false, askedPartial = false;
 
-    bool askName(std::string&) override { return false; }
-    bool askYesNo(const std::string&) override { return false; }
-    void tell(const std::string&) override {}
     bool askReplace(const std::string&) override {
         askedReplace = true;
         return replace;
@@ -131,7 +114,7 @@ Bytes storedBytes(const Bytes& source, const dw::ImportOptions& options, bool te
         return source;
     if (options.applySpaceCompression)
         return dw::compressedText(source, options.stripLineFeeds);
-    return options.stripLineFeeds ? textStored(source) : source;
+    return options.stripLineFeeds ? dwtest::textStored(source) : source;
 }
 
 class Run {
@@ -242,7 +225,7 @@ private:
                          options.applySpaceCompression, questions_.replace, questions_.partial,
                          questions_.binary, hex(source).c_str());
         const dw::ImportResult result =
-            session.importFile(host_.hold(source.data(), source.size()), given);
+            session.importFile(dwfuzz::memoryHost().hold(source.data(), source.size()), given);
         if (Tracing)
             std::fprintf(stderr, "  committed %d text %d sectors %d: %s\n", result.committed,
                          result.text, result.sectorsUsed, result.status.text().c_str());
@@ -270,7 +253,7 @@ private:
             if (existed && questions_.askedReplace && questions_.replace) {
                 // Agreed to replace: the old file may be gone, the rest is as it was.
                 const auto old = model_.find(name);
-                if (!listed(name))
+                if (sectorsOf(name) < 0)
                     model_.erase(old);
             } else {
                 require(bytes_ == before, "a refused import changed the image");
@@ -313,13 +296,14 @@ private:
             require(false, "an import that fits was refused");
     }
 
+    // The sectors of the listed file `name`, -1 when none is listed.
     int sectorsOf(const std::string& name) {
         dw::Listing listing;
         dw::readListing(*image_, listing);
         for (const dw::DirectoryEntry& e : listing.entries)
             if (e.name() + "." + e.ext() == name)
                 return e.sectorCount;
-        return 0;
+        return -1;
     }
 
     // A slot never used yet (deleted ones are not used again).
@@ -331,21 +315,11 @@ private:
         return false;
     }
 
-    bool listed(const std::string& name) {
-        dw::Listing listing;
-        dw::readListing(*image_, listing);
-        for (const dw::DirectoryEntry& e : listing.entries)
-            if (e.name() + "." + e.ext() == name)
-                return true;
-        return false;
-    }
-
     using Link = std::pair<int, int>; // track, sector
 
     const std::uint8_t* sectorBytes(Link l) const {
-        const int index =
-            l.first == 0 ? l.second - 1 : trackZero_ + (l.first - 1) * perTrack_ + l.second - 1;
-        return &bytes_[header_ + static_cast<std::size_t>(index) * 256];
+        return &bytes_[dwtest::layoutOffset({trackZero_, static_cast<int>(header_)}, perTrack_,
+                                            {l.first, l.second})];
     }
     bool exists(Link l) const {
         return l.first >= 0 && l.first < tracks_ && l.second >= 1 &&
@@ -448,12 +422,6 @@ private:
     InputQuestions questions_;
     dw::ImportOptions sessionOptions_;
     std::unique_ptr<dw::ImportSession> session_;
-    dwfuzz::MemoryHostFile& host_ = memoryHost();
-
-    static dwfuzz::MemoryHostFile& memoryHost() {
-        static dwfuzz::MemoryHostFile host;
-        return host;
-    }
 };
 
 } // namespace

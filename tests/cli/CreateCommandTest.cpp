@@ -121,8 +121,6 @@ TEST(CliCreate, ShorterTrackZero) {
     CliRun run = cli({"create", path, "--tracks", "40", "--track0-sectors", "10"});
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_THAT(run.err, HasSubstr("36 sectors per track (track 0: 10), 1404 free sectors"));
-    EXPECT_EQ(readFileBytes(path).size(), (10u + 39 * 36) * 256);
     EXPECT_THAT(cli({"info", path, "--json"}).out,
                 HasSubstr("\"track0Sectors\":10,\"headerBytes\":0"));
-    EXPECT_EQ(cli({"check", path}).code, 0);
 }

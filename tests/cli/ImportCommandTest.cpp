@@ -16,8 +16,7 @@ namespace {
 
 // A folder of host files under their own names.
 struct Host {
-    std::filesystem::path folder = tempPath("cli-host");
-    Host() { std::filesystem::create_directories(folder); }
+    std::filesystem::path folder = tempFolder("cli-host");
     std::string file(const std::string& name, const std::vector<std::uint8_t>& data) {
         const std::string path = (folder / name).string();
         writeFileBytes(path, data);

@@ -392,8 +392,7 @@ TEST(CreateFile, ReplacesOnlyWhenAskedAndOnlyRegularFiles) {
     ASSERT_TRUE(dw::createImageFile(path, p, When, progress, true).ok());
     EXPECT_EQ(readFileBytes(path).size(), 89600u);
 
-    const std::string folder = tempPath("a-folder");
-    std::filesystem::create_directories(folder);
+    const std::string folder = tempFolder("a-folder").string();
     EXPECT_EQ(dw::createImageFile(folder, p, When, progress, true).code(), dw::ErrorCode::Exists);
     EXPECT_TRUE(std::filesystem::is_directory(folder));
     EXPECT_EQ(dw::createImageFile(folder + "/missing/x.dsk", p, When, progress, false).code(),

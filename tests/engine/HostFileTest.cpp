@@ -2,6 +2,7 @@
 #include "engine/Create.h"
 #include "engine/Import.h"
 #include "tests/support/Answers.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/ImageBuilder.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +12,6 @@
 #include <set>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -140,19 +140,15 @@ TEST_P(HostFile, FailedWritesNameTheFileAndLeaveItAlone) {
     const fs::path dir = tempFolder("hostfail");
     const fs::path file = dir / "BIG.BIN";
     writeFileText(file, "old");
-    // A file size limit makes the write fail the way a full disk does.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    const rlim_t was = limit.rlim_cur;
-    limit.rlim_cur = 100000;
-    setrlimit(RLIMIT_FSIZE, &limit);
-    errno = 0;
-    const dw::Status replaced = writeText(file, true, std::string(300000, 'x'));
-    const int reason = errno;
-    const dw::Status made = writeText(dir / "NEW.BIN", false, std::string(300000, 'x'));
-    limit.rlim_cur = was;
-    setrlimit(RLIMIT_FSIZE, &limit);
+    dw::Status replaced, made;
+    int reason = 0;
+    {
+        const FileSizeLimit limit(100000);
+        errno = 0;
+        replaced = writeText(file, true, std::string(300000, 'x'));
+        reason = errno;
+        made = writeText(dir / "NEW.BIN", false, std::string(300000, 'x'));
+    }
     EXPECT_EQ(replaced.code(), dw::ErrorCode::WriteFailed);
     EXPECT_EQ(replaced.text(),
               "Unable to write the target file " + file.string() + "; it was left as it was");

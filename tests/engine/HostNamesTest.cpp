@@ -64,8 +64,7 @@ TEST(HostNames, ViewCopyGoesToTheTemporaryFolderUnderASafeName) {
     b.addFile(".", "", {'h', 'i', 0x0D});
     std::unique_ptr<dw::DiskImage> image;
     ASSERT_TRUE(dw::DiskImage::open(b.save(tempPath("view.dsk")), image).ok());
-    const fs::path dir = tempPath("viewtemp");
-    fs::create_directories(dir);
+    const fs::path dir = tempFolder("viewtemp");
     const char* old = std::getenv("TEMP");
     const std::string saved = old ? old : "";
     ::unsetenv("TEMP");

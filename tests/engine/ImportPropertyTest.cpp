@@ -9,6 +9,7 @@
 #include "engine/Directory.h"
 #include "engine/Import.h"
 #include "tests/support/ImageBuilder.h"
+#include "tests/support/StoredText.h"
 
 #include <gtest/gtest.h>
 
@@ -50,20 +51,6 @@ struct RandomAnswers : dw::ImportQuestions {
     void tell(const std::string&) override {}
 };
 
-// What the text copy stores: a line feed after a carriage return vanishes, others become one.
-Bytes textStored(const Bytes& source) {
-    Bytes stored;
-    std::uint8_t previous = 0;
-    for (std::uint8_t byte : source) {
-        if (byte != 0x0A)
-            stored.push_back(byte);
-        else if (previous != 0x0D)
-            stored.push_back(0x0D);
-        previous = byte;
-    }
-    return stored;
-}
-
 Bytes randomSource(std::mt19937& rng, std::size_t size, bool text) {
     Bytes data(size);
     for (std::uint8_t& b : data) {
@@ -81,8 +68,7 @@ class Session {
 public:
     Session(std::mt19937& rng, int tracks, int spt, const Layout& layout)
         : rng_(rng), spt_(spt), tracks_(tracks), layout_(layout) {
-        folder_ = tempPath("property");
-        std::filesystem::create_directories(folder_);
+        folder_ = tempFolder("property");
         path_ = ImageBuilder::formatted(tracks, spt, "TEST", layout)
                     .save((folder_ / "disk.dsk").string());
         EXPECT_TRUE(dw::DiskImage::open(path_, image_).ok());

@@ -46,8 +46,7 @@ struct Script : dw::ImportQuestions {
 };
 
 std::string hostFile(const std::string& name, const std::vector<std::uint8_t>& data) {
-    const std::filesystem::path dir = tempPath("host");
-    std::filesystem::create_directories(dir);
+    const std::filesystem::path dir = tempFolder("host");
     const std::string path = (dir / name).string();
     writeFileBytes(path, data);
     return path;

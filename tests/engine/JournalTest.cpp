@@ -2,16 +2,14 @@
 #include "engine/Check.h"
 #include "engine/Delete.h"
 #include "engine/Import.h"
-#include "engine/KillPoint.h"
 #include "tests/support/Answers.h"
 #include "tests/support/ImageBuilder.h"
+#include "tests/support/KilledChild.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace dwtest;
 using Bytes = std::vector<std::uint8_t>;
@@ -20,26 +18,12 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int Spt = 10;
-constexpr int Killed = 99; // the exit status of a process ended at its kill point
 
 Bytes filled(std::size_t size, std::uint8_t seed) {
     Bytes data(size);
     for (std::size_t i = 0; i < size; ++i)
         data[i] = static_cast<std::uint8_t>(seed + i * 7 + i / 252);
     return data;
-}
-
-// Runs `body` in a child process that ends at write `killPoint` (0: never); its exit status.
-int inChild(long killPoint, const std::function<bool()>& body) {
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dw::setKillPoint(killPoint);
-        _exit(body() ? 0 : 3);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Opens the image at `path` and runs `change` on it, as a front end does; true when all went well.

@@ -1,5 +1,6 @@
 #include "engine/Check.h"
 #include "engine/Import.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/ImageBuilder.h"
 #include "tests/ui/support/UiFixtures.h"
 #include "ui/FilespecDlg.h"
@@ -7,9 +8,6 @@
 
 #include <QLineEdit>
 #include <QtTest>
-
-#include <csignal>
-#include <sys/resource.h>
 
 using namespace dwtest;
 using Bytes = std::vector<std::uint8_t>;
@@ -191,15 +189,10 @@ private slots:
         w.select({2});
         w.prompts.expectSaveFile(q(older));
         w.prompts.expectMessage({"THREE.TXT", "left as it was"});
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{};
-        getrlimit(RLIMIT_FSIZE, &limit);
-        const rlim_t was = limit.rlim_cur;
-        limit.rlim_cur = 500;
-        setrlimit(RLIMIT_FSIZE, &limit);
-        w.press(IDC_EXPORT);
-        limit.rlim_cur = was;
-        setrlimit(RLIMIT_FSIZE, &limit);
+        {
+            const FileSizeLimit limit(500);
+            w.press(IDC_EXPORT);
+        }
         QVERIFY(readFileBytes(older) == bytesOf("older"));
         QCOMPARE(filesIn(chosen), QStringList({"THREE.TXT", "hello copy.txt"}));
         QVERIFY(w.prompts.allShown());

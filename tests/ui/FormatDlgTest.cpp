@@ -220,12 +220,11 @@ private slots:
         QCOMPARE(d.settings.get(Settings::DefaultFormatDir), folder);
         QVERIFY(d.dlg.isEnabled());
 
-        dw::FormatParameters p;
-        p.tracks = 35;
-        p.sectorsPerSide = 10;
-        p.doubleSided = false;
-        p.singleDensity = true;
-        p.volumeName = "WORK DISK 2025";
+        const dw::FormatParameters p{.tracks = 35,
+                                     .sectorsPerSide = 10,
+                                     .doubleSided = false,
+                                     .singleDensity = true,
+                                     .volumeName = "WORK DISK 2025"};
         std::ostringstream engine;
         dw::NullProgress none;
         dw::CreateBlankImage(p, engine, dw::currentLocalDate(), none);

@@ -102,10 +102,7 @@ private slots:
 
     void cancelAtTrack10LeavesNoFile() {
         const QString folder = newFolder("track10");
-        dw::FormatParameters p;
-        p.tracks = 256;
-        p.sectorsPerSide = 255;
-        p.doubleSided = false;
+        const dw::FormatParameters p{.tracks = 256, .sectorsPerSide = 255, .doubleSided = false};
         QWidget owner;
         {
             CancelAtTrack10 progress;

@@ -102,9 +102,7 @@ void checkPlaces(const QWidget& dialog, std::initializer_list<Placed> placed, bo
 }
 
 QString newFolder(const std::string& name) {
-    const QString path = QString::fromStdString(tempPath(name));
-    QDir().mkpath(path);
-    return path;
+    return QString::fromStdString(tempFolder(name).string());
 }
 
 QStringList filesIn(const QString& folder) {
