@@ -86,10 +86,14 @@ std::unique_ptr<dw::DiskImage> openImage(CliContext& context, const std::string&
                                          bool forChange) {
     std::unique_ptr<dw::DiskImage> image;
     errno = 0;
-    dw::Status status =
-        forChange ? dw::DiskImage::open(path, image) : dw::DiskImage::openReadOnly(path, image);
+    // Reading commands too open for writing where they can: an interrupted change is then
+    // undone in the file itself, which other programs read.
+    dw::Status status = dw::DiskImage::open(path, image);
     if (!status.ok()) {
-        context.error(path, "cannot open", errno);
+        if (status.code() == dw::ErrorCode::OpenFailed)
+            context.error(path, "cannot open", errno);
+        else
+            context.error(path, decidingFact(status.text()));
         return nullptr;
     }
     if (forChange && image->readOnly()) {
