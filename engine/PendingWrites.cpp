@@ -3,7 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include <sys/mman.h>
+
 namespace dw {
+
+void PendingWrites::Unmap::operator()(std::uint8_t* memory) const {
+    const auto start = reinterpret_cast<std::uintptr_t>(memory) / LargePage * LargePage;
+    ::munmap(reinterpret_cast<void*>(start), MostBlocks * BlockSize + LargePage);
+}
 
 void PendingWrites::start(std::uint64_t size, std::uint64_t base) {
     clear();
@@ -15,7 +22,7 @@ void PendingWrites::start(std::uint64_t size, std::uint64_t base) {
 void PendingWrites::clear() {
     started_ = false;
     slot_.clear();
-    held_.clear();
+    heldBlocks_ = 0;
 }
 
 std::uint64_t PendingWrites::blockEnd(std::size_t block) const {
@@ -24,7 +31,7 @@ std::uint64_t PendingWrites::blockEnd(std::size_t block) const {
 
 bool PendingWrites::read(SectorStore& store, std::uint64_t offset,
                          std::span<std::uint8_t> bytes) const {
-    if (held_.empty())
+    if (heldBlocks_ == 0)
         return store.read(offset, bytes);
     const std::uint64_t end = offset + bytes.size();
     if (end > size_)
@@ -56,24 +63,41 @@ bool PendingWrites::read(SectorStore& store, std::uint64_t offset,
     return true;
 }
 
+bool PendingWrites::hold() {
+    if (held_)
+        return true;
+    void* mapped = ::mmap(nullptr, MostBlocks * BlockSize + LargePage, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        return false;
+    const std::uintptr_t start =
+        (reinterpret_cast<std::uintptr_t>(mapped) + LargePage - 1) / LargePage * LargePage;
+    held_.reset(reinterpret_cast<std::uint8_t*>(start));
+#ifdef MADV_HUGEPAGE
+    ::madvise(held_.get(), MostBlocks * BlockSize, MADV_HUGEPAGE);
+#endif
+    return true;
+}
+
 bool PendingWrites::write(SectorStore& store, std::uint64_t offset,
                           std::span<const std::uint8_t> bytes) {
     const std::uint64_t end = offset + bytes.size();
-    if (!started_ || offset < base_ || end > size_)
+    if (!started_ || offset < base_ || end > size_ || !hold())
         return false;
     for (std::uint64_t pos = offset; pos < end;) {
         const std::size_t block = blockOf(pos);
         const std::uint64_t to = std::min(end, blockEnd(block));
         if (!written(block)) {
+            if (heldBlocks_ == MostBlocks)
+                return false;
             if (slot_.size() <= block)
                 slot_.resize(block + 1, 0);
-            held_.resize(held_.size() + BlockSize, 0);
-            slot_[block] = static_cast<std::uint32_t>(held_.size() / BlockSize);
+            slot_[block] = static_cast<std::uint32_t>(++heldBlocks_);
             const std::uint64_t from = blockStart(block);
             const bool whole = pos == from && to == blockEnd(block);
             if (!whole && !store.read(from, std::span(heldBlock(block), blockEnd(block) - from))) {
                 slot_[block] = 0;
-                held_.resize(held_.size() - BlockSize);
+                --heldBlocks_;
                 return false;
             }
         }
@@ -98,11 +122,17 @@ std::vector<std::pair<std::uint64_t, std::uint64_t>> PendingWrites::runs() const
 }
 
 bool PendingWrites::writeTo(SectorStore& store) const {
-    std::vector<std::uint8_t> run;
     for (const auto& [offset, length] : runs()) {
-        run.resize(static_cast<std::size_t>(length));
-        if (!read(store, offset, run) || !store.write(offset, run))
-            return false;
+        // Blocks held side by side (written in file order) go in one transfer.
+        for (std::size_t block = blockOf(offset); blockStart(block) < offset + length; ++block) {
+            const std::uint8_t* from = heldBlock(block);
+            const std::uint64_t start = blockStart(block);
+            while (blockEnd(block) < offset + length &&
+                   heldBlock(block + 1) == heldBlock(block) + BlockSize)
+                ++block;
+            if (!store.write(start, std::span(from, blockEnd(block) - start)))
+                return false;
+        }
     }
     return true;
 }

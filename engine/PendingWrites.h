@@ -9,6 +9,7 @@
 #include "engine/SectorStore.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <utility>
 #include <vector>
@@ -21,7 +22,7 @@ public:
     void start(std::uint64_t size, std::uint64_t base);
     void clear();
     bool started() const { return started_; }
-    bool empty() const { return held_.empty(); }
+    bool empty() const { return heldBlocks_ == 0; }
 
     bool read(SectorStore& store, std::uint64_t offset, std::span<std::uint8_t> bytes) const;
     // Refuses bytes before `base` or past the end.
@@ -40,20 +41,28 @@ private:
     std::size_t blockOf(std::uint64_t offset) const {
         return static_cast<std::size_t>((offset - base_) / BlockSize);
     }
+    bool hold(); // maps held_ when needed
     bool written(std::size_t block) const { return block < slot_.size() && slot_[block] != 0; }
     // The held bytes of a written block.
-    std::uint8_t* heldBlock(std::size_t block) {
-        return held_.data() + (slot_[block] - 1) * BlockSize;
+    std::uint8_t* heldBlock(std::size_t block) const {
+        return held_.get() + (slot_[block] - 1) * BlockSize;
     }
-    const std::uint8_t* heldBlock(std::size_t block) const {
-        return held_.data() + (slot_[block] - 1) * BlockSize;
-    }
+
+    // Room for every block a change can write (a FLEX image has at most 65,536 sectors), mapped
+    // at the first write and given back whole: megabytes of fresh memory from the heap cost a
+    // page fault every 4 KiB, and large pages save most of them.
+    struct Unmap {
+        void operator()(std::uint8_t* memory) const;
+    };
+    static constexpr std::size_t MostBlocks = 256 * 256;
+    static constexpr std::size_t LargePage = 2 * 1024 * 1024;
 
     bool started_ = false;
     std::uint64_t size_ = 0;
     std::uint64_t base_ = 0;
     std::vector<std::uint32_t> slot_; // by block: 0, or 1 + its place in held_; up to the last
-    std::vector<std::uint8_t> held_;  // BlockSize bytes for each written block
+    std::unique_ptr<std::uint8_t, Unmap> held_; // BlockSize bytes for each written block
+    std::size_t heldBlocks_ = 0;
 };
 
 } // namespace dw
