@@ -139,6 +139,7 @@ Status deleteEntryAt(DiskImage& image, std::uint32_t slotOffset, const Directory
                                "its sector " + linkText(link) + " is also in the free chain");
     }
 
+    image.freeingSectors(file.sectors);
     DirectoryEntry marked = entry;
     marked.fileName[0] = 0xFF;
     status = image.writeEntry(slotOffset, marked);

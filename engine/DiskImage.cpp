@@ -163,6 +163,22 @@ void DiskImage::startPending() {
         pending_.start(size_, layout_.headerBytes);
 }
 
+void DiskImage::takingFreeSector(SectorLink link, SectorLink itsLink) {
+    if (changeHolds_ == 0 || !contains(link))
+        return;
+    startPending();
+    pending_.takeFree(SectorOffset(link), {itsLink.track, itsLink.sector});
+}
+
+void DiskImage::freeingSectors(std::span<const SectorLink> links) {
+    if (changeHolds_ == 0)
+        return;
+    startPending();
+    for (SectorLink link : links)
+        if (contains(link))
+            pending_.markFreed(SectorOffset(link));
+}
+
 std::string DiskImage::takeNotice() {
     return std::exchange(notice_, {});
 }
@@ -286,7 +302,7 @@ Status DiskImage::commitPending() {
     // Nothing has reached the file yet: it holds what the journal must give back.
     JournalBuilder builder(size_);
     std::vector<std::uint8_t> found, written;
-    for (const auto& [offset, length] : pending_.runs())
+    for (const auto& [offset, length] : pending_.regionsToKeep())
         for (std::uint64_t at = offset; at < offset + length; at += JournalSlice) {
             const auto slice =
                 static_cast<std::size_t>(std::min(JournalSlice, offset + length - at));

@@ -93,6 +93,13 @@ public:
     void discardWrites() { pending_.clear(); }
     bool inChange() const { return changeHolds_ > 0; }
 
+    // For the journal: the sector is taken from the free chain by the running change, where it
+    // links to `itsLink` (as read in this change). Unless the change itself freed it
+    // (freeingSectors), its data bytes belonged to no file when the change began: only its
+    // link goes into the journal, so a large import costs no copy of what it overwrites.
+    void takingFreeSector(SectorLink link, SectorLink itsLink);
+    void freeingSectors(std::span<const SectorLink> links);
+
     // What the user should hear once (an interrupted change undone, a journal set aside);
     // empty when nothing.
     std::string takeNotice();

@@ -454,6 +454,8 @@ Status ImportSession::Impl::commit(const SystemInformationRecord& sirBefore, con
     std::vector<std::uint8_t> run;
     run.reserve(std::min(used, RunSectors) * SectorSize);
     std::size_t runStart = 0;
+    for (std::size_t i = 0; i < used; ++i)
+        image_.takingFreeSector(allocation.sectors[i], allocation.links[i]);
     for (std::size_t i = 0; i < used; ++i) {
         const std::size_t at = run.size();
         run.resize(at + SectorSize, 0);

@@ -4,10 +4,8 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 
 #include <fcntl.h>
@@ -27,24 +25,12 @@ constexpr std::array<std::uint8_t, 8> Magic{'D', 'W', 'J', 'R', 'N', 'L', '0', '
 constexpr std::array<std::uint8_t, 8> EndMagic{'D', 'W', 'J', 'R', 'N', 'L', 'O', 'K'};
 constexpr std::size_t HeaderSize = 8 + 8 + 4;
 constexpr std::size_t TrailerSize = 8 + 8;
-// The original bytes are stored as runs, each a count (see putCount): twice the length, plus
-// one for a run of zeros (free sectors that were never used), else followed by the bytes.
-constexpr std::size_t MinZeroRun = 16;
-// A piece's hash is kept to 32 bits: the journal of a large import holds tens of thousands.
-constexpr int HashBytes = 4;
 
 void put(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
     const std::size_t at = out.size();
     out.resize(at + static_cast<std::size_t>(bytes));
     for (int i = 0; i < bytes; ++i)
         out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-// Seven bits a byte, the low ones first; the top bit says that more follow.
-void putCount(std::vector<std::uint8_t>& out, std::uint64_t value) {
-    for (; value >= 0x80; value >>= 7)
-        out.push_back(static_cast<std::uint8_t>(value | 0x80));
-    out.push_back(static_cast<std::uint8_t>(value));
 }
 
 std::uint64_t get(const std::uint8_t* at, int bytes) {
@@ -62,39 +48,17 @@ std::uint64_t fnv1a(const std::uint8_t* bytes, std::size_t size) {
     return hash;
 }
 
-// Eight bytes, little-endian as everything in the journal.
-std::uint64_t word(const std::uint8_t* at) {
-    std::uint64_t value;
-    std::memcpy(&value, at, sizeof value);
-    if constexpr (std::endian::native == std::endian::big)
-        value = get(at, 8);
-    return value;
-}
-
-// Four lanes of eight bytes a step: the journal of a large import hashes megabytes. A shift of
-// its own per lane keeps the lanes in plain registers, where the multiplications are fast.
+// Eight bytes a step: the journal of a large replacement hashes megabytes.
 std::uint64_t hashOf(const std::uint8_t* bytes, std::size_t size) {
-    constexpr std::uint64_t Prime = 0xFF51AFD7ED558CCDull;
-    auto mix = [](std::uint64_t lane, std::uint64_t value, int shift) {
-        const std::uint64_t mixed = (lane ^ value) * Prime;
-        return mixed ^ (mixed >> shift);
-    };
-    std::uint64_t a = 0x9E3779B97F4A7C15ull ^ size, b = 1, c = 2, d = 3;
+    std::uint64_t hash = 0x9E3779B97F4A7C15ull ^ size;
     std::size_t i = 0;
-    for (; i + 32 <= size; i += 32) {
-        a = mix(a, word(bytes + i), 29);
-        b = mix(b, word(bytes + i + 8), 30);
-        c = mix(c, word(bytes + i + 16), 31);
-        d = mix(d, word(bytes + i + 24), 32);
+    for (; i + 8 <= size; i += 8) {
+        hash = (hash ^ get(bytes + i, 8)) * 0xFF51AFD7ED558CCDull;
+        hash ^= hash >> 31;
     }
-    std::uint64_t hash = mix(mix(mix(a, b, 29), c, 30), d, 31);
     for (; i < size; ++i)
         hash = (hash ^ bytes[i]) * 0x100000001B3ull;
     return hash ^ (hash >> 29);
-}
-
-std::uint64_t pieceHash(const std::uint8_t* bytes, std::size_t size) {
-    return hashOf(bytes, size) & 0xFFFFFFFFu;
 }
 
 // Calls `piece(from, to)` for the bytes [from, to) of a region at `offset` that lie in each
@@ -105,52 +69,6 @@ template <class Piece> void forEachPiece(std::uint64_t offset, std::size_t size,
         const auto to = static_cast<std::size_t>(std::min<std::uint64_t>(size, pieceEnd - offset));
         piece(from, to);
         from = to;
-    }
-}
-
-// Where the first run of at least MinZeroRun zeros in [from, end) begins (end when none), and
-// its length.
-std::pair<std::size_t, std::size_t> nextZeros(std::span<const std::uint8_t> bytes,
-                                              std::size_t from) {
-    constexpr std::uint64_t Ones = 0x0101010101010101ull;
-    constexpr std::uint64_t Highs = 0x8080808080808080ull;
-    for (std::size_t at = from; at < bytes.size();) {
-        // Eight bytes without a zero at once.
-        if (at + 8 <= bytes.size()) {
-            const std::uint64_t w = word(bytes.data() + at);
-            if (((w - Ones) & ~w & Highs) == 0) {
-                at += 8;
-                continue;
-            }
-        }
-        if (bytes[at] != 0) {
-            ++at;
-            continue;
-        }
-        std::size_t end = at;
-        while (end + 8 <= bytes.size() && word(bytes.data() + end) == 0)
-            end += 8;
-        while (end < bytes.size() && bytes[end] == 0)
-            ++end;
-        if (end - at >= MinZeroRun || end == bytes.size())
-            return {at, end - at};
-        at = end;
-    }
-    return {bytes.size(), 0};
-}
-
-void putRuns(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> bytes) {
-    for (std::size_t at = 0; at < bytes.size();) {
-        // Bytes up to the next run of zeros long enough to be worth a count, then that run.
-        const auto [zerosAt, zeros] = nextZeros(bytes, at);
-        if (zerosAt > at) {
-            putCount(out, 2 * (zerosAt - at));
-            out.insert(out.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                       bytes.begin() + static_cast<std::ptrdiff_t>(zerosAt));
-        }
-        if (zeros > 0)
-            putCount(out, 2 * zeros + 1);
-        at = zerosAt + zeros;
     }
 }
 
@@ -171,31 +89,6 @@ public:
         out.insert(out.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(at_),
                    bytes_.begin() + static_cast<std::ptrdiff_t>(at_ + size));
         at_ += size;
-        return true;
-    }
-    bool takeCount(std::uint64_t& value) {
-        value = 0;
-        for (int shift = 0; shift < 64 && at_ < bytes_.size(); shift += 7) {
-            const std::uint8_t byte = bytes_[at_++];
-            value |= std::uint64_t{byte & 0x7Fu} << shift;
-            if (!(byte & 0x80))
-                return true;
-        }
-        return false;
-    }
-    bool takeRuns(std::size_t size, std::vector<std::uint8_t>& out) {
-        while (out.size() < size) {
-            std::uint64_t count = 0;
-            if (!takeCount(count))
-                return false;
-            const std::uint64_t length = count / 2;
-            if (length == 0 || length > size - out.size())
-                return false;
-            if (count % 2 == 1)
-                out.resize(out.size() + length, 0);
-            else if (!takeBytes(length, out))
-                return false;
-        }
         return true;
     }
     std::size_t left() const { return bytes_.size() - at_; }
@@ -283,9 +176,9 @@ void JournalBuilder::add(std::uint64_t offset, std::span<const std::uint8_t> fou
     ++records_;
     put(bytes_, offset, 8);
     put(bytes_, found.size(), 4);
-    putRuns(bytes_, found);
+    bytes_.insert(bytes_.end(), found.begin(), found.end());
     forEachPiece(offset, written.size(), [&](std::size_t from, std::size_t to) {
-        put(bytes_, pieceHash(written.data() + from, to - from), HashBytes);
+        put(bytes_, hashOf(written.data() + from, to - from), 8);
     });
 }
 
@@ -342,23 +235,19 @@ JournalState decodeJournal(std::span<const std::uint8_t> bytes, std::uint64_t im
     fields.take(4, count);
     if (out.imageSize != imageSize)
         return JournalState::Complete; // of another image: its records are never needed
-    std::uint64_t restored = 0;        // the records never hold more than the image
     for (std::uint64_t i = 0; i < count; ++i) {
         JournalRecord record;
         std::uint64_t size = 0;
         if (!fields.take(8, record.offset) || !fields.take(4, size) || record.offset > imageSize ||
-            size > imageSize - record.offset || size > imageSize - restored)
+            size > imageSize - record.offset)
             return JournalState::Incomplete;
-        restored += size;
-        const bool read = first ? fields.takeBytes(static_cast<std::size_t>(size), record.bytes)
-                                : fields.takeRuns(static_cast<std::size_t>(size), record.bytes);
-        if (!read)
+        if (!fields.takeBytes(static_cast<std::size_t>(size), record.bytes))
             return JournalState::Incomplete;
         bool whole = true;
         if (!first)
             forEachPiece(record.offset, record.bytes.size(), [&](std::size_t, std::size_t) {
                 std::uint64_t hash = 0;
-                whole = whole && fields.take(HashBytes, hash);
+                whole = whole && fields.take(8, hash);
                 record.newHashes.push_back(hash);
             });
         if (!whole)
@@ -412,7 +301,7 @@ bool holdsOldOrNew(const JournalRecord& record, std::span<const std::uint8_t> no
         holds = holds && (std::equal(now.begin() + static_cast<std::ptrdiff_t>(from),
                                      now.begin() + static_cast<std::ptrdiff_t>(to),
                                      record.bytes.begin() + static_cast<std::ptrdiff_t>(from)) ||
-                          pieceHash(now.data() + from, to - from) == record.newHashes[piece]);
+                          hashOf(now.data() + from, to - from) == record.newHashes[piece]);
         ++piece;
     });
     return holds;

@@ -1,8 +1,8 @@
 #pragma once
 
-// The rollback journal beside an image (IMAGE-journal): the original bytes of everything a
-// change is about to write, made durable before the image is touched and removed (durably too)
-// once the changed image is. A journal found later means a change was interrupted: its records
+// The rollback journal beside an image (IMAGE-journal): the original bytes of what a change is
+// about to write (see PendingWrites for what it leaves out), made durable before the image is
+// touched and removed (durably too) once the changed image is. A journal found later means a change was interrupted: its records
 // put the image back as it was. A journal cut short was never acted on, since the image is
 // written only after the journal is whole on disk.
 //
@@ -26,7 +26,7 @@ constexpr std::uint64_t JournalPiece = 512;
 struct JournalRecord {
     std::uint64_t offset = 0;
     std::vector<std::uint8_t> bytes;      // what the change found there
-    std::vector<std::uint64_t> newHashes; // per piece, of what the change writes (see pieceHashes)
+    std::vector<std::uint64_t> newHashes; // per piece, of what the change writes there
 };
 
 struct Journal {
@@ -37,7 +37,8 @@ struct Journal {
 
 std::string journalPathFor(const std::string& imagePath);
 
-// Makes a journal's bytes, in the current format, one record at a time.
+// Makes a journal's bytes, in the current format (each record with the hashes of its pieces:
+// those at every multiple of JournalPiece in the file), one record at a time.
 class JournalBuilder {
 public:
     explicit JournalBuilder(std::uint64_t imageSize);

@@ -23,6 +23,8 @@ void PendingWrites::clear() {
     started_ = false;
     slot_.clear();
     heldBlocks_ = 0;
+    flags_.clear();
+    freeLinks_.clear();
 }
 
 std::uint64_t PendingWrites::blockEnd(std::size_t block) const {
@@ -106,6 +108,45 @@ bool PendingWrites::write(SectorStore& store, std::uint64_t offset,
         pos = to;
     }
     return true;
+}
+
+void PendingWrites::takeFree(std::uint64_t offset, std::array<std::uint8_t, 2> link) {
+    if (!started_ || offset < base_ || offset + 2 > size_)
+        return;
+    const std::size_t block = blockOf(offset);
+    if (blockStart(block) != offset || written(block) || flags(block) != 0)
+        return;
+    flags_.resize(std::max(flags_.size(), block + 1), 0);
+    freeLinks_.resize(flags_.size());
+    flags_[block] = FreeAtStart;
+    freeLinks_[block] = link;
+}
+
+void PendingWrites::markFreed(std::uint64_t offset) {
+    if (!started_ || offset < base_ || offset >= size_)
+        return;
+    const std::size_t block = blockOf(offset);
+    flags_.resize(std::max(flags_.size(), block + 1), 0);
+    flags_[block] |= Freed;
+}
+
+std::vector<std::pair<std::uint64_t, std::uint64_t>> PendingWrites::regionsToKeep() const {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> found;
+    for (std::size_t block = 0; block < slot_.size(); ++block) {
+        if (!written(block))
+            continue;
+        const std::uint64_t from = blockStart(block);
+        if (flags(block) & FreeAtStart) {
+            const std::array<std::uint8_t, 2>& link = freeLinks_[block];
+            if (!std::equal(link.begin(), link.end(), heldBlock(block)))
+                found.emplace_back(from, link.size());
+            continue;
+        }
+        while (written(block + 1) && !(flags(block + 1) & FreeAtStart))
+            ++block;
+        found.emplace_back(from, blockEnd(block) - from);
+    }
+    return found;
 }
 
 std::vector<std::pair<std::uint64_t, std::uint64_t>> PendingWrites::runs() const {
