@@ -188,13 +188,17 @@ private slots:
         writeFileBytes(older, bytesOf("older"));
         w.select({2});
         w.prompts.expectSaveFile(q(older));
-        w.prompts.expectMessage({"THREE.TXT", "left as it was"});
+        w.prompts.expectMessage({"THREE.TXT", "left as it was", "(File too large)"});
         {
             const FileSizeLimit limit(500);
             w.press(IDC_EXPORT);
         }
         QVERIFY(readFileBytes(older) == bytesOf("older"));
         QCOMPARE(filesIn(chosen), QStringList({"THREE.TXT", "hello copy.txt"}));
+        w.prompts.expectSaveFile(chosen + "/gone/THREE.TXT");
+        w.prompts.expectMessage(
+            {"Unable to open target file " + chosen + "/gone/THREE.TXT (No such file"});
+        w.press(IDC_EXPORT);
         QVERIFY(w.prompts.allShown());
     }
 
@@ -321,17 +325,53 @@ private slots:
         w.prompts.expectMessage({"No Editor defined"});
         w.dlg.OnDblclkFileList();
         w.app.m_strEditorPath = temp + "/no such editor";
-        w.prompts.expectMessage({});
+        w.prompts.expectMessage({"Unable to start the editor " + temp + "/no such editor: "});
         w.dlg.OnDblclkFileList();
         QCOMPARE(w.prompts.icons.last(), Prompts::Icon::Information);
+        qputenv("TEMP", (temp + "/gone").toLocal8Bit());
+        w.prompts.expectMessage({"Unable to open target file " + temp + "/gone/HELLO.TXT (No such",
+                                 "temporary folder " + temp + "/gone exists"});
+        w.dlg.OnDblclkFileList();
         qunsetenv("TEMP");
         QVERIFY(w.prompts.allShown());
     }
 
+    // Alt+click or F2, a name, Enter: the entry is renamed on the disk and listed so; a name
+    // another file has is refused and the row keeps its text.
+    void renameInPlace() {
+        const std::string path = fourFileImage();
+        Window w(path);
+        w.dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w.dlg));
+        auto rename = [&](const QString& name) {
+            auto* editor = w.list()->findChild<QLineEdit*>();
+            QVERIFY(editor && editor->isVisible());
+            editor->selectAll();
+            QTest::keyClicks(editor, name);
+            QTest::keyClick(editor, Qt::Key_Return);
+            QTRY_VERIFY(!w.list()->findChild<QLineEdit*>());
+        };
+        QTest::mouseClick(w.list()->viewport(), Qt::LeftButton, Qt::AltModifier,
+                          w.list()->CellRect(1, 0).center());
+        rename("binary");
+        QTRY_COMPARE(rowsOf(w.dlg)[1].left(11), QString("BINARY|BIN|"));
+        QCOMPARE(Disk(path).name(1), std::string("BINARY\0\0BIN", 11));
+
+        const Bytes before = readFileBytes(path);
+        w.select({2});
+        w.prompts.expectMessage({"THREE.TXT was not renamed: HELLO.TXT is already on the disk"});
+        QTest::keyClick(&w.dlg, Qt::Key_F2);
+        rename("hello");
+        QTRY_COMPARE(w.prompts.messages.size(), 1);
+        QVERIFY(w.prompts.allShown());
+        QVERIFY(rowsOf(w.dlg)[2].startsWith("THREE|TXT|"));
+        QVERIFY(readFileBytes(path) == before);
+    }
+
     // While another program changes the image (after a short wait), or while it is open for
-    // reading only, Delete, Import and Refresh say so and leave the image and the rows as they
-    // were. Read-only, nothing is asked first and Export still works; the window itself holds no
-    // lock between commands.
+    // reading only, Delete, Import, Refresh and Rename say so and leave the image and the rows as
+    // they were. Read-only, nothing is asked first and Export still works; the window itself holds
+    // no lock between commands.
     void refusedChangesLeaveTheImage() {
         for (const bool busy : {true, false}) {
             const std::string path = fourFileImage();
@@ -360,6 +400,8 @@ private slots:
             if (busy)
                 w.prompts.expectMessage({refusal});
             w.press(IDC_REFRESH);
+            w.prompts.expectMessage({refusal});
+            w.dlg.OnRenameFile(0, "NEW");
             dw::DiskImage::setLockWait(std::chrono::seconds(3));
             QCOMPARE(rowsOf(w.dlg).size(), 4);
             QVERIFY(readFileBytes(path) == before);
