@@ -27,7 +27,8 @@ std::vector<HeldMessage> held;
 void holdDisplayMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     if (type == QtFatalMsg) {
         const QString reason =
-            held.empty() ? QString() : QStringLiteral(" (") + held.front().text + QLatin1Char(')');
+            held.empty() ? QString()
+                         : QStringLiteral(" (") + held.front().text.trimmed() + QLatin1Char(')');
         std::fprintf(stderr,
                      "diskwright: no display could be opened%s; run it in a desktop session, or "
                      "under xvfb-run\n",
