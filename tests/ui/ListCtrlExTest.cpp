@@ -265,8 +265,7 @@ private slots:
             QTest::keyClick(editor, key);
             QTRY_VERIFY(!list->findChild<QLineEdit*>());
         }
-        QCOMPARE(edited.size(), 1);
-        QCOMPARE(edited[0], QVariantList({2, QString("NEW-NAME")}));
+        QCOMPARE(QList<QVariantList>(edited), QList<QVariantList>({{2, QString("NEW-NAME")}}));
         QCOMPARE(list->GetItemText(2, 0), QString("THIRDONE"));
         QCOMPARE(f.selection(), before);
     }
@@ -276,9 +275,8 @@ private slots:
         Fixture f;
         QSignalSpy opened(f.list, &QTreeWidget::itemDoubleClicked);
         QVERIFY(f.rest(2, 0));
-        QWindow* tip = f.tip().windowHandle();
-        QTest::mouseClick(tip, Qt::LeftButton, {}, QPoint(4, 4));
-        QTest::mouseDClick(tip, Qt::LeftButton, {}, QPoint(4, 4));
+        QTest::mouseClick(f.tip().windowHandle(), Qt::LeftButton, {}, QPoint(4, 4));
+        QTest::mouseDClick(f.tip().windowHandle(), Qt::LeftButton, {}, QPoint(4, 4));
         QCOMPARE(opened.size(), 1);
         QCOMPARE(opened[0][0].value<QTreeWidgetItem*>(), f.list->topLevelItem(2));
     }

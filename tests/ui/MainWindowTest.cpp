@@ -389,19 +389,15 @@ private slots:
 
     // The template's size is the least; a larger one comes back at the next start.
     void sizeKeptAcrossACloseByEscape() {
-        QSize larger;
-        {
-            Window w;
-            QCOMPARE(w.dlg.minimumSize(), DialogUnits(w.dlg.font()).size(346, 223));
-            w.dlg.show();
-            QVERIFY(QTest::qWaitForWindowActive(&w.dlg));
-            larger = w.dlg.size() + QSize(100, 120);
-            w.dlg.resize(larger);
-            QTest::keyClick(&w.dlg, Qt::Key_Escape);
-            QVERIFY(!w.dlg.isVisible());
-        }
-        Window again;
-        QCOMPARE(again.dlg.size(), larger);
+        auto w = std::make_unique<Window>();
+        QCOMPARE(w->dlg.minimumSize(), DialogUnits(w->dlg.font()).size(346, 223));
+        w->dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w->dlg));
+        const QSize larger = w->dlg.size() + QSize(100, 120);
+        w->dlg.resize(larger);
+        QTest::keyClick(&w->dlg, Qt::Key_Escape);
+        w = std::make_unique<Window>();
+        QCOMPARE(w->dlg.size(), larger);
     }
 
     void closeButtonEscapeAndCloseBoxEndTheWindow() {

@@ -83,21 +83,17 @@ private slots:
 
     void lampsAndIcon() {
         CAboutDlg registersTheResources;
-        // Round on a see-through ground, drawn for the screen's scale: red and green in the
-        // middle at any scale.
-        for (const int scale : {1, 3}) {
-            for (const int id : {IDB_NO_IMAGE, IDB_READ_ONLY, IDB_READ_WRITE}) {
-                QImage lamp(15 * scale, 15 * scale, QImage::Format_ARGB32_Premultiplied);
-                lamp.setDevicePixelRatio(scale);
-                lamp.fill(Qt::transparent);
-                QPainter painter(&lamp);
-                CStatusLamp::Paint(painter, id, 15);
-                painter.end();
-                QCOMPARE(lamp.pixelColor(0, 0).alpha(), 0);
-                const QColor middle = lamp.pixelColor(9 * scale, 9 * scale);
-                QCOMPARE(middle.red() > 200, id == IDB_READ_ONLY);
-                QCOMPARE(middle.green() > 200, id == IDB_READ_WRITE);
-            }
+        // Drawn for the screen's scale on a see-through ground, red and green in the middle.
+        for (const int id : {IDB_NO_IMAGE, IDB_READ_ONLY, IDB_READ_WRITE}) {
+            QImage lamp(45, 45, QImage::Format_ARGB32_Premultiplied);
+            lamp.setDevicePixelRatio(3);
+            lamp.fill(Qt::transparent);
+            QPainter painter(&lamp);
+            CStatusLamp::Paint(painter, id, 15);
+            QCOMPARE(lamp.pixelColor(0, 0).alpha(), 0);
+            const QColor middle = lamp.pixelColor(27, 27);
+            QCOMPARE(QPair(middle.red() > 200, middle.green() > 200),
+                     QPair(id == IDB_READ_ONLY, id == IDB_READ_WRITE));
         }
         for (int size : {16, 32, 48, 64, 128, 256}) {
             const QImage icon(QString(":/res/diskwright_%1.png").arg(size));
