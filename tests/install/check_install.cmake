@@ -49,10 +49,7 @@ function(stage command folder)
         set(run ${CMAKE_COMMAND} -DBUILD=${BUILD} -DDESTDIR=${folder} -DPREFIX=/usr
                 -P ${CMAKE_CURRENT_LIST_DIR}/../../cmake/Uninstall.cmake)
     endif()
-    execute_process(COMMAND ${run} OUTPUT_QUIET RESULT_VARIABLE result)
-    if(NOT result EQUAL 0)
-        message(FATAL_ERROR "The ${command} in ${folder} failed")
-    endif()
+    execute_process(COMMAND ${run} OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
 endfunction()
 
 file(REMOVE_RECURSE "${STAGE}")
