@@ -28,6 +28,9 @@ struct CliContext {
     // "diskwright-cli: SUBJECT: WHAT[: the system's reason]" on stderr (and in the JSON
     // document's errors); the command fails with 1. `errnoValue` 0 gives no reason.
     void error(const std::string& subject, const std::string& what, int errnoValue = 0);
+    // "diskwright-cli: SUBJECT: warning: WHAT" on stderr (and in the JSON document's warnings);
+    // the command does not fail for it.
+    void warn(const std::string& subject, const std::string& what);
     void report(const std::string& text); // stderr unless -q
     void detail(const std::string& text); // stderr with -v
     // Flushes standard output; when it could not be written (a full disk) says
@@ -84,5 +87,6 @@ void addDeleteCommands(CLI::App& app, CliContext& context); // delete, check
 void addImportCommand(CLI::App& app, CliContext& context);  // import
 void addCreateCommand(CLI::App& app, CliContext& context);  // create
 void addRepairCommand(CLI::App& app, CliContext& context);  // repair
+void addLinkCommand(CLI::App& app, CliContext& context);    // link
 
 } // namespace dwcli

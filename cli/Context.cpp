@@ -40,6 +40,13 @@ void CliContext::error(const std::string& subject, const std::string& what, int 
     exitCode = ExitFailure;
 }
 
+void CliContext::warn(const std::string& subject, const std::string& what) {
+    const std::string text = safeText(subject + ": warning: " + what);
+    io.err << ProgramName << ": " << text << '\n';
+    if (document)
+        (*document)["warnings"].push_back(text);
+}
+
 void CliContext::report(const std::string& text) {
     if (!quiet)
         io.err << terminalText(text) << '\n';

@@ -48,7 +48,7 @@ Copy extract(ImageBuilder& b, int count, const dw::ExtractOptions& options, bool
 dw::ExtractOptions opts(bool expand, bool addLf, dw::CopyVariant v = dw::CopyVariant::Export) {
     dw::ExtractOptions o;
     o.expandTabs = expand;
-    o.addLineFeeds = addLf;
+    o.newline = addLf ? dw::Newline::CrLf : dw::Newline::Cr;
     o.variant = v;
     return o;
 }
