@@ -203,7 +203,7 @@ void runExport(CliContext& context, const CopyOptions& options) {
                                    : dw::exportProgram(*image, fields, programFormat(options.to),
                                                        context.io.out, warnings);
             for (const std::string& warning : warnings)
-                context.warn(options.image, shownName(*entry) + ": " + warning);
+                context.warn(options.image + ": " + shownName(*entry), warning);
             const bool failed = result.status.code() == dw::ErrorCode::WriteFailed;
             if (!context.checkOutput(failed ? errno : 0))
                 continue;
@@ -266,7 +266,7 @@ void runExport(CliContext& context, const CopyOptions& options) {
             exportOne(*image, fields, options, extract, destination, warnings);
         const int reason = errno;
         for (const std::string& warning : warnings)
-            context.warn(options.image, name + ": " + warning);
+            context.warn(options.image + ": " + name, warning);
         if (!result.status.ok()) {
             std::string text = result.status.text();
             if (result.status.code() == dw::ErrorCode::Exists)
@@ -289,7 +289,7 @@ void runExport(CliContext& context, const CopyOptions& options) {
         if (options.keepDates) {
             const dw::Status dated = dw::setHostFileDate(destination, *entry);
             if (dated.code() == dw::ErrorCode::BadDate)
-                context.warn(options.image, name + ": " + dated.text());
+                context.warn(options.image + ": " + name, dated.text());
             else if (!dated.ok())
                 context.error(options.image, name + ": " + dated.text());
         }
