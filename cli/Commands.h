@@ -6,6 +6,7 @@
 #include "cli/Cli.h"
 #include "cli/Json.h"
 
+#include "engine/Directory.h"
 #include "engine/DiskImage.h"
 
 #include <CLI/CLI.hpp>
@@ -69,6 +70,11 @@ private:
 // command: shared for reading, and for a change alone until commitImage.
 std::unique_ptr<dw::DiskImage> openImage(CliContext& context, const std::string& path,
                                          bool forChange);
+
+// openImage, then the listing. A damaged directory is reported and the entries found before
+// the damage stay usable; any other failure returns nullptr.
+std::unique_ptr<dw::DiskImage> openListed(CliContext& context, const std::string& path,
+                                          dw::Listing& listing, bool forChange);
 
 // Ends the command's change: what it did is written, or on failure (reported) the image stays
 // as it was.

@@ -81,21 +81,6 @@ dw::ExtractResult exportOne(dw::DiskImage& image, const dw::EntryFields& fields,
                              warnings);
 }
 
-// Opens read-only (copies never write the image) and lists it. A damaged directory is
-// reported and the entries found before the damage stay usable.
-std::unique_ptr<dw::DiskImage> openListed(CliContext& context, const std::string& path,
-                                          dw::Listing& listing) {
-    std::unique_ptr<dw::DiskImage> image = openImage(context, path, false);
-    if (!image)
-        return nullptr;
-    const dw::Status status = dw::readListing(*image, listing);
-    if (!status.ok())
-        context.error(path, status.text());
-    if (!status.ok() && status.code() != dw::ErrorCode::Damaged)
-        return nullptr;
-    return image;
-}
-
 // The files the arguments name (or every file); each argument that finds nothing is an error.
 std::vector<const dw::DirectoryEntry*> chosenFiles(CliContext& context, const std::string& path,
                                                    const dw::Listing& listing,
@@ -175,7 +160,7 @@ void runExport(CliContext& context, const CopyOptions& options) {
     document["files"] = Json::array();
     JsonScope scope(context, document, options.json);
     dw::Listing listing;
-    std::unique_ptr<dw::DiskImage> image = openListed(context, options.image, listing);
+    std::unique_ptr<dw::DiskImage> image = openListed(context, options.image, listing, false);
     if (!image)
         return scope.finish();
     bool patterns = false;
@@ -306,7 +291,7 @@ void runExport(CliContext& context, const CopyOptions& options) {
 
 void runCat(CliContext& context, const CopyOptions& options) {
     dw::Listing listing;
-    std::unique_ptr<dw::DiskImage> image = openListed(context, options.image, listing);
+    std::unique_ptr<dw::DiskImage> image = openListed(context, options.image, listing, false);
     if (!image)
         return;
     bool patterns = false;

@@ -2,7 +2,6 @@
 #include "cli/FileNames.h"
 
 #include "engine/BootLink.h"
-#include "engine/Directory.h"
 
 #include <memory>
 
@@ -19,14 +18,9 @@ struct LinkOptions {
 void runLink(CliContext& context, const LinkOptions& options) {
     Json document = jsonDocument("link", options.image);
     JsonScope scope(context, document, options.json);
-    std::unique_ptr<dw::DiskImage> image = openImage(context, options.image, true);
-    if (!image)
-        return scope.finish();
     dw::Listing listing;
-    const dw::Status listed = dw::readListing(*image, listing);
-    if (!listed.ok())
-        context.error(options.image, listed.text());
-    if (!listed.ok() && listed.code() != dw::ErrorCode::Damaged)
+    std::unique_ptr<dw::DiskImage> image = openListed(context, options.image, listing, true);
+    if (!image)
         return scope.finish();
     const Selection selection = selectFiles(listing.entries, {options.name});
     if (!selection.unmatched.empty()) {

@@ -10,7 +10,7 @@ void MemoryImage::load(std::uint16_t address, std::uint8_t value) {
         if (overlaps_++ == 0)
             firstOverlap_ = address;
     } else {
-        loaded_[address] = true;
+        loaded_[address] = 1;
         ++count_;
     }
     bytes_[address] = value;
@@ -18,13 +18,11 @@ void MemoryImage::load(std::uint16_t address, std::uint8_t value) {
 
 std::vector<MemoryImage::Run> MemoryImage::runs() const {
     std::vector<Run> result;
-    for (std::uint32_t address = 0; address < MemorySize; ++address) {
-        if (!loaded_[address])
-            continue;
-        if (!result.empty() && result.back().first + result.back().size == address)
-            ++result.back().size;
-        else
-            result.push_back({static_cast<std::uint16_t>(address), 1});
+    for (auto at = loaded_.begin(); (at = std::find(at, loaded_.end(), 1)) != loaded_.end();) {
+        const auto end = std::find(at, loaded_.end(), 0);
+        result.push_back({static_cast<std::uint16_t>(at - loaded_.begin()),
+                          static_cast<std::uint32_t>(end - at)});
+        at = end;
     }
     return result;
 }

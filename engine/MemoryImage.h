@@ -21,7 +21,7 @@ class MemoryImage {
 public:
     // A byte loaded twice keeps the later value; the overlap is counted for a warning.
     void load(std::uint16_t address, std::uint8_t value);
-    bool loaded(std::uint16_t address) const { return loaded_[address]; }
+    bool loaded(std::uint16_t address) const { return loaded_[address] != 0; }
     std::uint8_t at(std::uint16_t address) const { return bytes_[address]; }
     std::size_t size() const { return count_; }
     bool empty() const { return count_ == 0; }
@@ -41,7 +41,7 @@ public:
 
 private:
     std::vector<std::uint8_t> bytes_ = std::vector<std::uint8_t>(MemorySize, 0);
-    std::vector<bool> loaded_ = std::vector<bool>(MemorySize, false);
+    std::vector<std::uint8_t> loaded_ = std::vector<std::uint8_t>(MemorySize, 0); // 1: loaded
     std::size_t count_ = 0;
     std::size_t overlaps_ = 0;
     std::uint16_t firstOverlap_ = 0;
