@@ -51,8 +51,12 @@ Status setHostFileDate(const std::filesystem::path& path, const DirectoryEntry& 
     parts.tm_hour = 12;
     parts.tm_isdst = -1;
     const std::time_t when = std::mktime(&parts);
+    if (when == static_cast<std::time_t>(-1))
+        return {ErrorCode::BadDate, "its date " + dateText(entry.year, entry.month, entry.day) +
+                                        " has no local time; " + path.string() +
+                                        " keeps the time of the export"};
     const struct timespec times[2] = {{when, 0}, {when, 0}};
-    if (when == static_cast<std::time_t>(-1) || ::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
+    if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
         return {ErrorCode::WriteFailed,
                 "Unable to set the date of " + path.string() + ": " + std::strerror(errno)};
     return {};
