@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -170,6 +171,9 @@ private slots:
         QTest::newRow("only a switch") << QStringList{"/Embedding"} << "" << true;
         QTest::newRow("dash switch") << QStringList{"a.dsk", "-automation"} << "a.dsk" << true;
         QTest::newRow("no automation") << QStringList{"/Unregserver", "-Regserver"} << "" << false;
+        QTest::newRow("-Automation") << QStringList{"-Automation", "--x=1", "-?x"} << "" << true;
+        QTest::newRow("-Embedding") << QStringList{"a.dsk", "-Embedding"} << "a.dsk" << true;
+        QTest::newRow("/Automation") << QStringList{"/Automation"} << "" << true;
         QTest::newRow("other spelling is a path")
             << QStringList{"/embedding"} << "/embedding" << false;
         QTest::newRow("a folder named like a word")
@@ -182,6 +186,25 @@ private slots:
         QFETCH(bool, automation);
         QCOMPARE(CDiskwrightApp::imageArgument(arguments), image);
         QCOMPARE(CDiskwrightApp::IsAutomationStart(arguments), automation);
+    }
+
+    // Help needs no display; without one the window says so in one line.
+    void programWithoutADisplay() {
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        environment.insert("DISPLAY", ":4711");
+        program.setProcessEnvironment(environment);
+        for (const char* argument : {"--help", "/Automation"}) {
+            program.start(DW_WINDOW_PROGRAM, {argument});
+            QVERIFY(program.waitForFinished(60000));
+            const QString said = program.readAllStandardOutput() + program.readAllStandardError();
+            const bool help = *argument == '-';
+            QCOMPARE(program.exitCode(), help ? 0 : 1);
+            const char* want =
+                help ? "Usage: diskwright" : "diskwright: no display could be opened (";
+            QVERIFY2(said.startsWith(want) && (help || said.count('\n') == 1), qPrintable(said));
+        }
     }
 
     void commandLineImageOpensReadWrite() {
