@@ -164,6 +164,15 @@ BootOutcome boot(const std::vector<std::uint8_t>& image, int spt, std::uint16_t 
     return outcome;
 }
 
+// Every record landed, and nothing else below the loaders was touched.
+void expectLoaded(const BootOutcome& outcome, const FlexBinary& binary) {
+    for (std::uint32_t address = 0; address < 0xA000; ++address) {
+        auto it = binary.expected.find(static_cast<std::uint16_t>(address));
+        const std::uint8_t want = it == binary.expected.end() ? 0 : it->second;
+        ASSERT_EQ(outcome.memory[address], want) << "at " << address;
+    }
+}
+
 struct LoaderCase {
     dw::Processor processor;
     const char* listing;
@@ -210,12 +219,7 @@ TEST_P(BootLoader, LoadsTheFirstFileAndStartsIt) {
     EXPECT_TRUE(outcome.faults.empty()) << outcome.faults.front();
     EXPECT_EQ(outcome.latch, 0);
     EXPECT_EQ(outcome.sectorsRead, static_cast<int>((binary.file.size() + 251) / 252));
-    // Every record landed, and nothing else below the loader was touched.
-    for (std::uint32_t address = 0; address < 0xA000; ++address) {
-        auto it = binary.expected.find(static_cast<std::uint16_t>(address));
-        const std::uint8_t want = it == binary.expected.end() ? 0 : it->second;
-        ASSERT_EQ(outcome.memory[address], want) << "at " << address;
-    }
+    expectLoaded(outcome, binary);
 }
 
 TEST_P(BootLoader, ReadErrorReturnsToTheMonitor) {
@@ -318,14 +322,8 @@ TEST(BootLink, ProgramFromSRecordsBootsOnThe6809AfterLink) {
         if (!c.problem.empty())
             continue;
         EXPECT_EQ(file.startLink, (dw::SectorLink{1, 4}));
-        const BootOutcome outcome = boot<Cpu6809>(bytes, static_cast<int>(dw::sectorsPerTrack(p)),
-                                                  0xE014, 0xC100, binary.transfer);
+        const BootOutcome outcome = boot<Cpu6809>(bytes, spt, 0xE014, 0xC100, binary.transfer);
         EXPECT_TRUE(outcome.reachedTransfer);
-        EXPECT_TRUE(outcome.faults.empty());
-        for (std::uint32_t address = 0; address < 0xA000; ++address) {
-            auto it = binary.expected.find(static_cast<std::uint16_t>(address));
-            ASSERT_EQ(outcome.memory[address], it == binary.expected.end() ? 0 : it->second)
-                << "at " << address;
-        }
+        expectLoaded(outcome, binary);
     }
 }
