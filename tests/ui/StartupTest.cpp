@@ -368,7 +368,7 @@ private slots:
                            QDir::tempPath() + "/settings-StartupTest");
     }
 
-    void activationFileAtUserStarts_data() {
+    void earlierActivationFileIsRemoved_data() {
         QTest::addColumn<QString>("executable");
         QTest::addColumn<QString>("exec");
         QTest::newRow("plain path") << "/usr/bin/diskwright"
@@ -377,7 +377,9 @@ private slots:
                                        << "'/opt/it'\\''s mine/diskwright'";
     }
 
-    void activationFileAtUserStarts() {
+    // The file an earlier version wrote for this program goes at any start; nothing is written,
+    // and a file naming another program stays.
+    void earlierActivationFileIsRemoved() {
         QFETCH(QString, executable);
         QFETCH(QString, exec);
         SettingsStore().set(Settings::EditorPath, "vi");
@@ -388,10 +390,10 @@ private slots:
         environment.bus = QDBusConnection::connectToBus("unix:path=/nonexistent/bus", "no-bus");
         const QString file =
             environment.activationFolder + "/org.larkspurworkshop.Diskwright.service";
-        const QString expected =
-            "[D-BUS Service]\nName=org.larkspurworkshop.Diskwright\nExec=" + exec +
-            " -Automation\n";
-
+        const auto written = [&](const QString& program) {
+            return "[D-BUS Service]\nName=org.larkspurworkshop.Diskwright\nExec=" + program +
+                   " -Automation\n";
+        };
         auto run = [&](const QStringList& arguments) {
             CDiskwrightApp app;
             ScriptedPrompts prompts; // no message: an automation start without a bus is silent
@@ -401,19 +403,17 @@ private slots:
             QVERIFY(prompts.allShown());
         };
         run({});
-        QCOMPARE(fileText(file), expected);
+        QVERIFY(!QFileInfo::exists(environment.activationFolder));
 
-        // Every start by the user repairs the file; an automation start leaves it alone.
-        writeFileBytes(file.toStdString(), {'x'});
-        run({"-Automation"});
-        QCOMPARE(fileText(file), QString("x"));
-        run({"/Unregserver"});
-        QCOMPARE(fileText(file), expected);
-
-        // A folder that cannot be made is reported with its name.
-        QString error;
-        QVERIFY(!installActivationFile(file + "/services", executable, error));
-        QVERIFY(error.contains(file + "/services"));
+        QVERIFY(QDir().mkpath(environment.activationFolder));
+        for (const QStringList& arguments : {QStringList{}, QStringList{"-Automation"}}) {
+            writeFileText(file.toStdString(), written(exec).toStdString());
+            run(arguments);
+            QVERIFY(!QFileInfo::exists(file));
+        }
+        writeFileText(file.toStdString(), written("/opt/other/diskwright").toStdString());
+        run({});
+        QCOMPARE(fileText(file), written("/opt/other/diskwright"));
     }
 
     void editorNamedWithoutFolderIsFoundOnPath() {
