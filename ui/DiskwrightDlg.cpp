@@ -551,7 +551,7 @@ void CDiskwrightDlg::OnExport() {
 void CDiskwrightDlg::ExportFile(const dw::EntryFields& file,
                                 const std::filesystem::path& destination) {
     dw::ExtractOptions options;
-    options.addLineFeeds = m_app.m_bAddLineFeeds;
+    options.newline = m_app.m_bAddLineFeeds ? dw::Newline::CrLf : dw::Newline::Cr;
     options.expandTabs = m_app.m_bExpandTabs;
     dw::ExtractResult result;
     int reason = 0;
