@@ -36,7 +36,7 @@ run: build
 fuzz: deps
 	cmake -S . -B $(FUZZDIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDW_FUZZ=ON \
 		-DDW_BUILD_UI=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-	cmake --build $(FUZZDIR) -j $(JOBS) --target fuzz_image fuzz_sequence make_seeds
+	cmake --build $(FUZZDIR) -j $(JOBS) --target fuzz_image fuzz_sequence fuzz_records make_seeds
 	@scripts/fuzz.sh $(FUZZDIR) $(FUZZ_SECONDS)
 
 bench: build

@@ -561,7 +561,7 @@ void CDiskwrightDlg::OnExport() {
 bool CDiskwrightDlg::ExportFile(const dw::EntryFields& file,
                                 const std::filesystem::path& destination, bool replaceExisting) {
     dw::ExtractOptions options;
-    options.addLineFeeds = m_app.m_bAddLineFeeds;
+    options.newline = m_app.m_bAddLineFeeds ? dw::Newline::CrLf : dw::Newline::Cr;
     options.expandTabs = m_app.m_bExpandTabs;
     dw::ExtractResult result;
     int reason = 0;

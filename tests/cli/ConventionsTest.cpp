@@ -221,6 +221,7 @@ TEST(CliJson, EveryDocumentParsesAndCarriesItsKeys) {
         {{"create", tempPath("json-new.dsk"), "--tracks", "35"},
          {"layout", "tracks", "sectorsPerTrack"}},
         {{"repair", image, "--yes"}, {"needed", "repaired"}},
+        {{"link", image, "README.TXT"}, {"name", "start"}},
         {{"info", tempPath("json-missing.dsk")}, {}},
     };
     for (const Case& c : cases) {
@@ -332,4 +333,5 @@ TEST(CliCompletion, CompletesCommandsOptionsAndNamesOnTheImage) {
     EXPECT_THAT(complete("export " + image + " --mo"), HasSubstr("--mode\n"));
     EXPECT_EQ(complete("export " + image + " RE"), "README.TXT\n");
     EXPECT_EQ(complete("delete " + image + " G"), "GAME.BIN\n");
+    EXPECT_EQ(complete("export " + image + " --to ''"), "s19\nihex\nbin\n");
 }
