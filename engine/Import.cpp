@@ -3,6 +3,7 @@
 #include "engine/Chain.h"
 #include "engine/Delete.h"
 #include "engine/Directory.h"
+#include "engine/HostDates.h"
 #include "engine/SpaceCompression.h"
 
 #include <algorithm>
@@ -103,6 +104,17 @@ Status readSource(const std::string& path, Source& source) {
     return {};
 }
 
+// Bytes given whole, held as a host file's would be.
+Source sourceFrom(std::vector<std::uint8_t> bytes) {
+    Source source;
+    source.bytes = std::move(bytes);
+    if (source.bytes.size() > MaxSourceBytes) {
+        source.bytes.resize(MaxSourceBytes);
+        source.truncated = true;
+    }
+    return source;
+}
+
 void binaryCopy(Source& source) {
     source.sectors = sectorsFor(source.bytes.size());
 }
@@ -188,7 +200,10 @@ public:
     Impl(DiskImage& image, const ImportOptions& options, ImportQuestions& questions)
         : image_(image), options_(options), questions_(questions) {}
 
-    ImportResult run(const std::string& hostPath, const std::string& flexNameOverride);
+    // `given`: the bytes to import instead of the host file's.
+    ImportResult run(const std::string& hostPath, const std::string& flexNameOverride,
+                     std::optional<std::vector<std::uint8_t>> given = std::nullopt,
+                     std::optional<LocalDate> entryDate = std::nullopt);
 
 private:
     static constexpr std::int32_t NoOwner = -1;
@@ -243,7 +258,8 @@ private:
     FlexName name_;
     ImportResult result_;
     std::uint64_t writesAtStart_ = 0;
-    std::optional<ImageChange> change_; // from the first read of the SIR to the commit
+    std::optional<ImageChange> change_;  // from the first read of the SIR to the commit
+    std::optional<LocalDate> entryDate_; // else today's
 
     bool known_ = false;
     SystemInformationRecord knownSir_;
@@ -346,10 +362,13 @@ Status ImportSession::Impl::checkUnowned(const std::vector<SectorLink>& sectors)
 }
 
 ImportResult ImportSession::Impl::run(const std::string& hostPath,
-                                      const std::string& flexNameOverride) {
+                                      const std::string& flexNameOverride,
+                                      std::optional<std::vector<std::uint8_t>> given,
+                                      std::optional<LocalDate> entryDate) {
     hostPath_ = hostPath;
     name_ = {};
     result_ = {};
+    entryDate_ = entryDate;
     writesAtStart_ = image_.writeCount();
     if (image_.readOnly())
         return fail(
@@ -359,9 +378,20 @@ ImportResult ImportSession::Impl::run(const std::string& hostPath,
 
     // The whole source is read before anything is written, so a failed read changes nothing.
     Source source;
-    Status status = readSource(hostPath_, source);
+    Status status;
+    if (given)
+        source = sourceFrom(std::move(*given));
+    else
+        status = readSource(hostPath_, source);
     if (!status.ok())
         return fail(status);
+    if (!given && options_.keepHostDates) {
+        LocalDate date;
+        status = hostFileDate(hostPath_, date);
+        if (!status.ok())
+            return fail({status.code(), status.text() + notImported()});
+        entryDate_ = date;
+    }
     if (source.bytes.empty())
         return fail({ErrorCode::ReadFailed, hostPath_ +
                                                 " is empty and a FLEX file needs at least one "
@@ -509,10 +539,10 @@ Status ImportSession::Impl::commit(const SystemInformationRecord& sirBefore, con
     entry.startLink = start;
     entry.endLink = end;
     entry.sectorCount = static_cast<std::uint16_t>(used);
-    const LocalDate today = currentLocalDate();
-    entry.month = static_cast<std::uint8_t>(today.month);
-    entry.day = static_cast<std::uint8_t>(today.day);
-    entry.year = yearByte(today.year);
+    const LocalDate date = entryDate_.value_or(currentLocalDate());
+    entry.month = static_cast<std::uint8_t>(date.month);
+    entry.day = static_cast<std::uint8_t>(date.day);
+    entry.year = yearByte(date.year);
     status = image_.writeEntry(slotOffset, entry);
     if (status.ok())
         status = image_.flush();
@@ -569,6 +599,12 @@ ImportSession::~ImportSession() = default;
 ImportResult ImportSession::importFile(const std::string& hostPath,
                                        const std::string& flexNameOverride) {
     return impl_->run(hostPath, flexNameOverride);
+}
+
+ImportResult ImportSession::importBytes(std::vector<std::uint8_t> bytes,
+                                        const std::string& flexName, const std::string& shownSource,
+                                        std::optional<LocalDate> entryDate) {
+    return impl_->run(shownSource, flexName, std::move(bytes), entryDate);
 }
 
 ImportResult importFile(DiskImage& image, const std::string& hostPath, const ImportOptions& options,
