@@ -66,8 +66,9 @@ private:
         for (SectorLink link : sectors) {
             if (geometry && link.track > sir_.maxTrack)
                 find(FindingKind::OutsideGeometry, {link},
-                     who + ": sector " + linkText(link) + " lies outside the geometry (last track " +
-                         std::to_string(sir_.maxTrack) + ")");
+                     who + ": sector " + linkText(link) +
+                         " lies outside the geometry (last track " + std::to_string(sir_.maxTrack) +
+                         ")");
             const Owner first = map_.firstOwner(link);
             const bool toldByTrack =
                 first.kind == OwnerKind::System && owner.kind != OwnerKind::Directory;

@@ -378,8 +378,8 @@ Status recognizeFlexImage(std::uint64_t length, const SystemInformationRecord* s
         return notFlex("the file is " + std::to_string(length) +
                        " bytes long, which fits no layout of its geometry, and its creation "
                        "date (" +
-                       std::to_string(sir->creationMonth) + "/" +
-                       std::to_string(sir->creationDay) + ") is no date");
+                       std::to_string(sir->creationMonth) + "/" + std::to_string(sir->creationDay) +
+                       ") is no date");
     return {};
 }
 

@@ -58,8 +58,8 @@ Status readSource(const std::string& path, Source& source) {
     // is a regular file: a pipe, device or folder could block or never end.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
-        return {ErrorCode::OpenFailed, "Unable to open " + path + "; it was not imported", {},
-                errno};
+        return {
+            ErrorCode::OpenFailed, "Unable to open " + path + "; it was not imported", {}, errno};
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
@@ -70,8 +70,8 @@ Status readSource(const std::string& path, Source& source) {
     if (!file) {
         const int reason = errno;
         ::close(fd);
-        return {ErrorCode::OpenFailed, "Unable to open " + path + "; it was not imported", {},
-                reason};
+        return {
+            ErrorCode::OpenFailed, "Unable to open " + path + "; it was not imported", {}, reason};
     }
     // The bytes go straight into `source`: a stream buffer would only copy them once more.
     std::setvbuf(file, nullptr, _IONBF, 0);
@@ -99,8 +99,8 @@ Status readSource(const std::string& path, Source& source) {
     }
     std::fclose(file);
     if (failed != 0)
-        return {ErrorCode::ReadFailed, "Unable to read " + path + "; it was not imported", {},
-                failed};
+        return {
+            ErrorCode::ReadFailed, "Unable to read " + path + "; it was not imported", {}, failed};
     return {};
 }
 
@@ -184,9 +184,9 @@ Status writeFlexFile(DiskImage& image, SectorMap& map, std::size_t slot, const F
             std::copy_n(file.data.begin() + static_cast<std::ptrdiff_t>(from), n,
                         run.begin() + static_cast<std::ptrdiff_t>(at + SectorHeaderSize));
         }
-        const bool runEnds = i + 1 == taken.size() || run.size() == RunSectors * SectorSize ||
-                             image.SectorOffset(taken[i + 1]) !=
-                                 image.SectorOffset(taken[i]) + SectorSize;
+        const bool runEnds =
+            i + 1 == taken.size() || run.size() == RunSectors * SectorSize ||
+            image.SectorOffset(taken[i + 1]) != image.SectorOffset(taken[i]) + SectorSize;
         if (!runEnds)
             continue;
         Status status = image.writeSectors(taken.subspan(runStart, i + 1 - runStart), run);
@@ -420,7 +420,8 @@ ImportResult ImportSession::Impl::store(Source& source) {
     FlexFile file{name_, currentLocalDate(), false, std::move(source.bytes), source.sectors};
     Status status = writeFlexFile(image_, map_, slot, file, sectors);
     if (!status.ok())
-        status = {status.code(), status.text() + "; the import of " + result_.flexName + " stopped"};
+        status = {status.code(),
+                  status.text() + "; the import of " + result_.flexName + " stopped"};
     if (status.ok())
         status = endChange();
     if (!status.ok()) {

@@ -22,8 +22,8 @@ struct RepairPlan {
     // Sectors kept out of the chain only because an entry after the directory's end, or a
     // damaged entry, still names them (in no file's chain, they would otherwise be free).
     std::vector<SectorLink> kept;
-    std::size_t relinked = 0;        // sectors whose link changes
-    std::string oldChainProblem;     // where the old free chain broke, if it did
+    std::size_t relinked = 0;    // sectors whose link changes
+    std::string oldChainProblem; // where the old free chain broke, if it did
 
     // False when the free chain already holds exactly the unowned sectors and the SIR agrees.
     bool needed = false;

@@ -152,10 +152,9 @@ Status SectorMap::readSlots(DiskImage& image) {
             entries_.push_back(std::move(mapped));
         }
     }
-    const bool breaks = directory_.end == ChainWalk::End::Loop ||
-                        directory_.end == ChainWalk::End::Limit ||
-                        (directory_.end == ChainWalk::End::OutsideImage &&
-                         !directory_.badLink.namesNoSector());
+    const bool breaks =
+        directory_.end == ChainWalk::End::Loop || directory_.end == ChainWalk::End::Limit ||
+        (directory_.end == ChainWalk::End::OutsideImage && !directory_.badLink.namesNoSector());
     if (endSlot_ == NoEntry && breaks) {
         const std::string fact =
             "the directory chain is damaged: " +
@@ -246,8 +245,8 @@ ChainDamage SectorMap::findFreeDamage() const {
     if (sir_.firstFree.isNull()) {
         if (count == 0)
             return {};
-        return {FreeDamaged + "it is empty but the SIR counts " +
-                    std::to_string(count) + " free sectors",
+        return {FreeDamaged + "it is empty but the SIR counts " + std::to_string(count) +
+                    " free sectors",
                 true};
     }
     if (free_.end != ChainWalk::End::Null)
@@ -311,7 +310,8 @@ void SectorMap::recordImport(std::size_t slot, const DirectoryEntry& entry, std:
     e.state = EntryState::Live;
     e.detached.clear();
     e.chain = {};
-    e.chain.sectors.assign(freeChain().begin(), freeChain().begin() + static_cast<std::ptrdiff_t>(taken));
+    e.chain.sectors.assign(freeChain().begin(),
+                           freeChain().begin() + static_cast<std::ptrdiff_t>(taken));
     for (SectorLink link : e.chain.sectors)
         reassign(link, {OwnerKind::Free}, Owner::of(slot));
     freeHead_ += taken;
