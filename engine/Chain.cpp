@@ -40,6 +40,65 @@ ChainWalk walkChain(DiskImage& image, SectorLink start, std::size_t limit) {
     return walk;
 }
 
+LinkReader::LinkReader(DiskImage& image)
+    : image_(image), links_(image, SectorLink{}), trackRead_(256, false), seen_(image, 0) {}
+
+Status LinkReader::read(SectorLink at, SectorLink& out) {
+    if (!image_.contains(at))
+        return {ErrorCode::InvalidLink, "Link " + linkText(at) + " lies outside the disk image"};
+    if (!trackRead_[at.track]) {
+        // The track's sectors that lie wholly in the file, back to back from its sector 1.
+        const ImageLayout& layout = image_.layout();
+        const std::uint64_t first = layout.SectorOffset({at.track, 1});
+        const std::uint64_t sectors =
+            std::min<std::uint64_t>(at.track == 0 ? layout.trackZeroSectors : layout.maxSector,
+                                    (image_.fileSize() - first) / SectorSize);
+        track_.resize(static_cast<std::size_t>(sectors) * SectorSize);
+        Status status = image_.readAt(first, track_);
+        if (!status.ok())
+            return status;
+        for (std::size_t i = 0; i < sectors; ++i)
+            links_.at({at.track, static_cast<std::uint8_t>(i + 1)}) =
+                getLink(track_.data() + i * SectorSize);
+        trackRead_[at.track] = true;
+    }
+    out = links_.get(at);
+    return {};
+}
+
+ChainWalk LinkReader::walk(SectorLink start, std::size_t limit) {
+    ChainWalk walk;
+    const std::uint32_t mark = ++walks_;
+    for (SectorLink current = start;;) {
+        if (current.isNull()) {
+            walk.end = ChainWalk::End::Null;
+            break;
+        }
+        if (walk.sectors.size() >= limit) {
+            walk.end = ChainWalk::End::Limit;
+            break;
+        }
+        if (!image_.contains(current) || seen_.get(current) == mark) {
+            walk.end =
+                image_.contains(current) ? ChainWalk::End::Loop : ChainWalk::End::OutsideImage;
+            walk.badLink = current;
+            break;
+        }
+        seen_.at(current) = mark;
+        walk.sectors.push_back(current);
+        SectorLink next;
+        if (Status status = read(current, next); !status.ok()) {
+            if (status_.ok())
+                status_ = status;
+            walk.end = ChainWalk::End::OutsideImage;
+            walk.badLink = current;
+            break;
+        }
+        current = next;
+    }
+    return walk;
+}
+
 std::size_t tracksHeld(const DiskImage& image) {
     const ImageLayout& layout = image.layout();
     if (layout.maxSector == 0)

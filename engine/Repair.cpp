@@ -19,17 +19,22 @@ namespace {
 
 // A sector the repair must leave out of the free chain although no file's chain or directory
 // sector holds it: one that an entry after the directory's end, or a damaged entry, names.
+bool namedBy(const SectorMap& map, Owner owner, SectorLink link) {
+    if (owner.kind == OwnerKind::Free)
+        return true;
+    if (owner.kind != OwnerKind::Entry)
+        return false;
+    const MappedEntry& e = map.entries()[owner.entry];
+    return e.state != EntryState::Live ||
+           std::find(e.detached.begin(), e.detached.end(), link) != e.detached.end();
+}
+
 bool namedOnly(const SectorMap& map, SectorLink link) {
-    for (Owner owner : map.owners(link)) {
-        if (owner.kind == OwnerKind::Free)
-            continue;
-        if (owner.kind != OwnerKind::Entry)
+    if (!namedBy(map, map.firstOwner(link), link))
+        return false; // the common case, told without a list of owners
+    for (Owner owner : map.owners(link))
+        if (!namedBy(map, owner, link))
             return false;
-        const MappedEntry& e = map.entries()[owner.entry];
-        if (e.state == EntryState::Live &&
-            std::find(e.detached.begin(), e.detached.end(), link) == e.detached.end())
-            return false;
-    }
     return true;
 }
 

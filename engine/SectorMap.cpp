@@ -113,23 +113,30 @@ std::string SectorMap::otherOwner(SectorLink link, Owner owner, const std::strin
 }
 
 std::size_t SectorMap::findLive(const std::string& name, const std::string& ext) const {
-    for (std::size_t i = 0; i < entries_.size() && i != endSlot_; ++i)
-        if (entries_[i].state == EntryState::Live && entries_[i].slot.entry.name() == name &&
-            entries_[i].slot.entry.ext() == ext)
-            return i;
-    return NoEntry;
+    std::size_t first = NoEntry;
+    const auto [from, to] = live_.equal_range(key(name, ext));
+    for (auto at = from; at != to; ++at)
+        first = std::min(first, at->second);
+    return first;
+}
+
+void SectorMap::makeLive(std::size_t entry) {
+    MappedEntry& e = entries_[entry];
+    e.state = EntryState::Live;
+    live_.emplace(key(e.slot.entry.name(), e.slot.entry.ext()), entry);
 }
 
 // The directory as the listing reads it: a link whose sector byte is 0 ends the chain, and a
 // break before the end slot hides the entries behind it.
-void SectorMap::walkDirectory(DiskImage& image) {
-    directory_ = walkChain(image, FirstDirectorySector, limit_);
+void SectorMap::walkDirectory(LinkReader& links) {
+    directory_ = links.walk(FirstDirectorySector, limit_);
     for (SectorLink link : directory_.sectors)
         claim(link, {OwnerKind::Directory});
 }
 
 Status SectorMap::readSlots(DiskImage& image) {
     Sector bytes{};
+    entries_.reserve(directory_.sectors.size() * EntriesPerSector);
     for (SectorLink sector : directory_.sectors) {
         Status status = image.readSector(sector, bytes);
         if (!status.ok())
@@ -150,6 +157,8 @@ Status SectorMap::readSlots(DiskImage& image) {
                                              : EntryState::Live;
             }
             entries_.push_back(std::move(mapped));
+            if (entries_.back().state == EntryState::Live)
+                makeLive(entries_.size() - 1);
         }
     }
     const bool breaks =
@@ -168,7 +177,7 @@ Status SectorMap::readSlots(DiskImage& image) {
 
 // A chain cut short leaves its entry's end sector, and the sectors that still lead to it, in
 // no chain: they stay the entry's, so that nothing frees them while the entry names them.
-Status SectorMap::findDetached(DiskImage& image) {
+Status SectorMap::findDetached(DiskImage& image, LinkReader& links) {
     std::vector<std::size_t> cut;
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         const SectorLink end = entries_[i].slot.entry.endLink;
@@ -187,7 +196,7 @@ Status SectorMap::findDetached(DiskImage& image) {
             if (!image.contains(link) || cells_.get(link) != 0)
                 continue;
             SectorLink next;
-            Status status = image.readLink(link, next);
+            Status status = links.read(link, next);
             if (!status.ok())
                 return status;
             if (image.contains(next))
@@ -219,7 +228,8 @@ Status SectorMap::build(DiskImage& image, const SystemInformationRecord& sir, Se
     for (std::uint8_t s = 1; s < FirstDirectorySector.sector; ++s)
         if (image.contains({0, s}))
             out.claim({0, s}, {OwnerKind::System});
-    out.walkDirectory(image);
+    LinkReader links(image);
+    out.walkDirectory(links);
     Status status = out.readSlots(image);
     if (!status.ok())
         return status;
@@ -227,17 +237,17 @@ Status SectorMap::build(DiskImage& image, const SystemInformationRecord& sir, Se
         MappedEntry& e = out.entries_[i];
         if (!e.owns())
             continue;
-        e.chain = walkChain(image, e.slot.entry.startLink, out.limit_);
+        e.chain = links.walk(e.slot.entry.startLink, out.limit_);
         for (SectorLink link : e.chain.sectors)
             out.claim(link, Owner::of(i));
     }
     if (!sir.firstFree.isNull())
-        out.free_ = walkChain(image, sir.firstFree, out.limit_);
+        out.free_ = links.walk(sir.firstFree, out.limit_);
     for (SectorLink link : out.free_.sectors)
         out.claim(link, {OwnerKind::Free});
-    status = out.findDetached(image);
+    status = out.findDetached(image, links);
     out.freeDamage_ = out.findFreeDamage();
-    return status;
+    return status.ok() ? links.status() : status;
 }
 
 ChainDamage SectorMap::findFreeDamage() const {
@@ -307,7 +317,7 @@ void SectorMap::recordImport(std::size_t slot, const DirectoryEntry& entry, std:
                              const SystemInformationRecord& sirAfter) {
     MappedEntry& e = entries_[slot];
     e.slot.entry = entry;
-    e.state = EntryState::Live;
+    makeLive(slot);
     e.detached.clear();
     e.chain = {};
     e.chain.sectors.assign(freeChain().begin(),
@@ -330,7 +340,7 @@ void SectorMap::recordImport(std::size_t slot, const DirectoryEntry& entry, std:
             return;
         }
         if (entries_[next].state == EntryState::AfterEnd)
-            entries_[next].state = EntryState::Live;
+            makeLive(next);
     }
 }
 
@@ -343,6 +353,12 @@ void SectorMap::recordDelete(std::size_t entry, const SystemInformationRecord& s
         freeHead_ = 0;
     }
     free_.sectors.insert(free_.sectors.end(), e.chain.sectors.begin(), e.chain.sectors.end());
+    const auto [from, to] = live_.equal_range(key(e.slot.entry.name(), e.slot.entry.ext()));
+    for (auto at = from; at != to; ++at)
+        if (at->second == entry) {
+            live_.erase(at);
+            break;
+        }
     e.state = EntryState::Deleted;
     e.slot.entry.fileName[0] = 0xFF;
     e.chain = {};

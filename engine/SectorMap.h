@@ -11,6 +11,7 @@
 #include "engine/Directory.h"
 
 #include <cstddef>
+#include <map>
 #include <span>
 #include <string>
 #include <vector>
@@ -120,13 +121,17 @@ public:
 private:
     static constexpr std::uint32_t Shared = 0x80000000u; // a cell that indexes shared_
 
+    static std::string key(const std::string& name, const std::string& ext) {
+        return name + '\0' + ext;
+    }
+    void makeLive(std::size_t entry);
     static std::uint32_t code(Owner owner);
     static Owner ownerOf(std::uint32_t code);
     void claim(SectorLink link, Owner owner);
     void reassign(SectorLink link, Owner from, Owner to);
-    void walkDirectory(DiskImage& image);
+    void walkDirectory(LinkReader& links);
     Status readSlots(DiskImage& image);
-    Status findDetached(DiskImage& image);
+    Status findDetached(DiskImage& image, LinkReader& links);
     ChainDamage findFreeDamage() const;
 
     SystemInformationRecord sir_;
@@ -142,6 +147,8 @@ private:
     // By link: 0 for nobody, the code of the only owner, or Shared | an index into shared_.
     LinkTable<std::uint32_t> cells_;
     std::vector<std::vector<Owner>> shared_;
+    // The live entries by name and extension, for the many look-ups of a session.
+    std::multimap<std::string, std::size_t> live_;
 };
 
 } // namespace dw
