@@ -7,7 +7,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 FUZZ_SECONDS ?= 60
 PREFIX   ?= /usr/local
 
-.PHONY: all deps build test sanitize run fuzz bench format clean install uninstall package
+.PHONY: all deps build test sanitize run fuzz bench format check-format clean install uninstall package
 
 all: build
 
@@ -36,19 +36,22 @@ run: build
 fuzz: deps
 	cmake -S . -B $(FUZZDIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDW_FUZZ=ON \
 		-DDW_BUILD_UI=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-	cmake --build $(FUZZDIR) -j $(JOBS) --target fuzz_image fuzz_sequence make_seeds
+	cmake --build $(FUZZDIR) -j $(JOBS) --target fuzz_image fuzz_sequence fuzz_records make_seeds
 	@scripts/fuzz.sh $(FUZZDIR) $(FUZZ_SECONDS)
 
 bench: build
 	@scripts/bench.sh $(BUILD)
 
-# Installs under PREFIX (and DESTDIR, when staging); uninstall removes what the last install put
-# there, as its manifest lists it.
+# Installs under PREFIX (and DESTDIR, when staging); uninstall with the same PREFIX and DESTDIR
+# removes what the last such install put there, as its record in $(BUILD)/install-manifests
+# lists it. Both are made absolute, so the record names the place whatever the working folder.
+STAGE = $(if $(DESTDIR),$(abspath $(DESTDIR)))
 install: build
-	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+	DESTDIR="$(STAGE)" cmake --install $(BUILD) --prefix "$(abspath $(PREFIX))"
 
 uninstall:
-	cmake -DMANIFEST="$(BUILD)/install_manifest.txt" -P cmake/Uninstall.cmake
+	cmake -DBUILD="$(abspath $(BUILD))" -DDESTDIR="$(STAGE)" -DPREFIX="$(abspath $(PREFIX))" \
+		-P cmake/Uninstall.cmake
 
 # The Debian package: $(BUILD)/diskwright_VERSION_ARCH.deb.
 package: build
@@ -56,6 +59,10 @@ package: build
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+# Fails, naming the lines, where a C++ file differs from what `make format` makes of it.
+check-format:
+	clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.h')
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(FUZZDIR)

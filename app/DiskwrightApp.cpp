@@ -1,5 +1,6 @@
 #include "app/DiskwrightApp.h"
 
+#include <QCommandLineParser>
 #include <QFile>
 
 ImageOpener defaultImageOpener() {
@@ -12,29 +13,56 @@ std::string nativePath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
-QString CDiskwrightApp::imageArgument(const QStringList& arguments) {
-    // The words the framework's parser knows; on this platform they have no effect.
+namespace {
+
+void describe(QCommandLineParser& parser) {
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setApplicationDescription(
+        QStringLiteral("Lists, exports, imports, renames and deletes the files of FLEX diskette "
+                       "images, and makes new ones."));
+    parser.addPositionalArgument(QStringLiteral("IMAGE"), QStringLiteral("The disk image to open."),
+                                 QStringLiteral("[IMAGE]"));
+    parser.addOption({{QStringLiteral("h"), QStringLiteral("?"), QStringLiteral("help")},
+                      QStringLiteral("Shows this help and ends.")});
+    parser.addOption({{QStringLiteral("v"), QStringLiteral("version")},
+                      QStringLiteral("Shows the version and ends.")});
+}
+
+} // namespace
+
+CommandLine CommandLine::parse(const QStringList& arguments) {
+    QCommandLineParser parser;
+    describe(parser);
+    // Unknown switches make parse() return false; they are passed over all the same.
+    parser.parse(QStringList{QStringLiteral("diskwright")} + arguments);
+
+    // The framework's words after "/"; on this platform only the automation ones do anything.
     static const QStringList frameworkSwitches{
         "/Embedding",  "/Automation",  "/Register", "/Regserver",
         "/Unregister", "/Unregserver", "/dde",
     };
-    for (const QString& argument : arguments) {
-        if (argument.startsWith(QLatin1Char('-')) || frameworkSwitches.contains(argument))
-            continue;
-        return argument;
+    CommandLine line;
+    line.help = parser.isSet(QStringLiteral("help"));
+    line.version = parser.isSet(QStringLiteral("version"));
+    for (const QString& argument : parser.positionalArguments()) {
+        if (argument == QLatin1String("/Embedding") || argument == QLatin1String("/Automation"))
+            line.automation = true;
+        else if (line.image.isEmpty() && !frameworkSwitches.contains(argument))
+            line.image = argument;
     }
-    return {};
+    for (const QString& name : parser.unknownOptionNames())
+        if (name.compare(QLatin1String("Embedding"), Qt::CaseInsensitive) == 0 ||
+            name.compare(QLatin1String("Automation"), Qt::CaseInsensitive) == 0)
+            line.automation = true;
+    return line;
 }
 
-bool CDiskwrightApp::IsAutomationStart(const QStringList& arguments) {
-    for (const QString& argument : arguments) {
-        if (argument == QLatin1String("/Embedding") || argument == QLatin1String("/Automation"))
-            return true;
-        if (argument.compare(QLatin1String("-Embedding"), Qt::CaseInsensitive) == 0 ||
-            argument.compare(QLatin1String("-Automation"), Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
+QString CommandLine::helpText() {
+    QCommandLineParser parser;
+    describe(parser);
+    // Without an application object Qt cannot know the program's name.
+    return parser.helpText().replace(QStringLiteral("<executable_name>"),
+                                     QStringLiteral("diskwright"));
 }
 
 void CDiskwrightApp::LoadSettings(const SettingsStore& store) {

@@ -28,15 +28,29 @@ struct StartupImage {
     QString title; // "Diskwright: " and the argument as typed
 };
 
+// What the command line (the arguments after the program's name) asks for. Switches begin
+// with "-" or "--" (one dash also for words); unknown ones are passed over. Since "/" begins a
+// path here, only the framework's own words spelled exactly so count as switches after "/".
+struct CommandLine {
+    QString image; // the first argument that is no switch
+    bool automation =
+        false;         // "-Embedding" or "-Automation" in any case, "/Embedding" or "/Automation"
+    bool help = false; // "--help", "-h", "-?"
+    bool version = false; // "--version", "-v"
+
+    static CommandLine parse(const QStringList& arguments);
+    // What --help prints.
+    static QString helpText();
+};
+
 class CDiskwrightApp {
 public:
-    // The first argument that is not a switch. Switches begin with "-"; since "/" begins a path
-    // here, only the framework's own words spelled exactly so count as switches.
-    static QString imageArgument(const QStringList& arguments);
-
-    // True when an automation client started the program: "-Embedding" or "-Automation", also
-    // after "/".
-    static bool IsAutomationStart(const QStringList& arguments);
+    static QString imageArgument(const QStringList& arguments) {
+        return CommandLine::parse(arguments).image;
+    }
+    static bool IsAutomationStart(const QStringList& arguments) {
+        return CommandLine::parse(arguments).automation;
+    }
 
     // Loads the six values of section "Diskwright" into the members.
     void LoadSettings(const SettingsStore& store);

@@ -2,10 +2,8 @@
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 CDiskwrightDlgAutoProxy::CDiskwrightDlgAutoProxy(QObject* parent) : QObject(parent) {
@@ -82,7 +80,7 @@ QString userActivationFolder() {
 }
 
 namespace {
-// The bus reads Exec like a shell: plain paths stay as they are, others are single-quoted.
+// The bus reads Exec like a shell: plain paths were written as they are, others single-quoted.
 QString shellWord(QString word) {
     static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9/._+-]+$"));
     if (plain.match(word).hasMatch())
@@ -92,27 +90,19 @@ QString shellWord(QString word) {
 }
 } // namespace
 
-bool installActivationFile(const QString& folder, const QString& executable, QString& error) {
+bool removeOwnActivationFile(const QString& folder, const QString& executable, QString& error) {
     const QString name = QString::fromLatin1(CDiskwrightDlgAutoProxy::ServiceName);
     const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".service");
-    const QByteArray content = QStringLiteral("[D-BUS Service]\nName=%1\nExec=%2 -Automation\n")
+    const QByteArray written = QStringLiteral("[D-BUS Service]\nName=%1\nExec=%2 -Automation\n")
                                    .arg(name, shellWord(executable))
                                    .toUtf8();
-
-    QFile current(path);
-    if (current.open(QIODevice::ReadOnly) && current.readAll() == content)
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.readAll() != written)
         return true;
-    current.close();
-
-    if (!QDir().mkpath(folder)) {
-        error = QStringLiteral("Unable to create the folder ") + folder;
-        return false;
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() ||
-        !file.commit()) {
-        error =
-            QStringLiteral("Unable to write ") + path + QStringLiteral(": ") + file.errorString();
+    file.close();
+    if (!file.remove()) {
+        error = QStringLiteral("Unable to remove the activation file of an earlier version, ") +
+                path + QStringLiteral(", which stays: ") + file.errorString();
         return false;
     }
     return true;

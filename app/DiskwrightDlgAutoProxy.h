@@ -52,6 +52,8 @@ private:
 // The folder of the user's session-bus activation files.
 QString userActivationFolder();
 
-// Writes the activation file that lets the session bus start `executable` with "-Automation"
-// for our name, unless it already reads so. False, with `error` set, when it cannot be written.
-bool installActivationFile(const QString& folder, const QString& executable, QString& error);
+// Removes the activation file for our name from `folder` when it reads as an earlier version
+// wrote it for `executable`: the installed program's own is registered by the package, and a
+// user's copy would shadow it and outlive the program. Any other file stays. False, with `error`
+// set, when it cannot be removed.
+bool removeOwnActivationFile(const QString& folder, const QString& executable, QString& error);

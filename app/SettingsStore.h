@@ -29,6 +29,9 @@ inline constexpr IntSetting ExpandTabs{"Diskwright", "ExpandTabs", 1};
 inline constexpr IntSetting CompactBinary{"Diskwright", "Compact Binary", 0};
 inline constexpr IntSetting StripLineFeeds{"Diskwright", "Strip Line Feeds", 1};
 inline constexpr IntSetting CompressSpaces{"Diskwright", "Compress Spaces", 1};
+// The main window's size when it last closed, in pixels; 0 for the template's size.
+inline constexpr IntSetting WindowWidth{"Diskwright", "Window Width", 0};
+inline constexpr IntSetting WindowHeight{"Diskwright", "Window Height", 0};
 
 inline constexpr StringSetting DefaultDiskwrightDir{"Directories", "DefaultDiskwrightDir", ""};
 inline constexpr StringSetting DefaultExportDir{"Directories", "DefaultExportDir", ""};

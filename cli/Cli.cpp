@@ -93,6 +93,7 @@ int runCli(const std::vector<std::string>& arguments, CliIo& io) {
     addImportCommand(app, context);
     addCreateCommand(app, context);
     addRepairCommand(app, context);
+    addLinkCommand(app, context);
 
     if (!asksForHelpOrVersion(arguments)) {
         const std::string* command = commandArgument(arguments);

@@ -6,6 +6,7 @@
 #include "cli/Cli.h"
 #include "cli/Json.h"
 
+#include "engine/Directory.h"
 #include "engine/DiskImage.h"
 
 #include <CLI/CLI.hpp>
@@ -28,6 +29,9 @@ struct CliContext {
     // "diskwright-cli: SUBJECT: WHAT[: the system's reason]" on stderr (and in the JSON
     // document's errors); the command fails with 1. `errnoValue` 0 gives no reason.
     void error(const std::string& subject, const std::string& what, int errnoValue = 0);
+    // "diskwright-cli: SUBJECT: warning: WHAT" on stderr (and in the JSON document's warnings);
+    // the command does not fail for it.
+    void warn(const std::string& subject, const std::string& what);
     void report(const std::string& text); // stderr unless -q
     void detail(const std::string& text); // stderr with -v
     // Flushes standard output; when it could not be written (a full disk) says
@@ -67,6 +71,11 @@ private:
 std::unique_ptr<dw::DiskImage> openImage(CliContext& context, const std::string& path,
                                          bool forChange);
 
+// openImage, then the listing. A damaged directory is reported and the entries found before
+// the damage stay usable; any other failure returns nullptr.
+std::unique_ptr<dw::DiskImage> openListed(CliContext& context, const std::string& path,
+                                          dw::Listing& listing, bool forChange);
+
 // Ends the command's change: what it did is written, or on failure (reported) the image stays
 // as it was.
 bool commitImage(CliContext& context, const std::string& path, dw::DiskImage& image);
@@ -84,5 +93,6 @@ void addDeleteCommands(CLI::App& app, CliContext& context); // delete, check
 void addImportCommand(CLI::App& app, CliContext& context);  // import
 void addCreateCommand(CLI::App& app, CliContext& context);  // create
 void addRepairCommand(CLI::App& app, CliContext& context);  // repair
+void addLinkCommand(CLI::App& app, CliContext& context);    // link
 
 } // namespace dwcli

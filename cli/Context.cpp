@@ -1,6 +1,7 @@
 #include "cli/Commands.h"
 
 #include "engine/Chain.h"
+#include "engine/Directory.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -38,6 +39,13 @@ void CliContext::error(const std::string& subject, const std::string& what, int 
     if (document)
         (*document)["errors"].push_back(text);
     exitCode = ExitFailure;
+}
+
+void CliContext::warn(const std::string& subject, const std::string& what) {
+    const std::string text = safeText(subject + ": warning: " + what);
+    io.err << ProgramName << ": " << text << '\n';
+    if (document)
+        (*document)["warnings"].push_back(text);
 }
 
 void CliContext::report(const std::string& text) {
@@ -99,6 +107,19 @@ std::unique_ptr<dw::DiskImage> openImage(CliContext& context, const std::string&
         context.error(path, status.text());
         return nullptr;
     }
+    return image;
+}
+
+std::unique_ptr<dw::DiskImage> openListed(CliContext& context, const std::string& path,
+                                          dw::Listing& listing, bool forChange) {
+    std::unique_ptr<dw::DiskImage> image = openImage(context, path, forChange);
+    if (!image)
+        return nullptr;
+    const dw::Status status = dw::readListing(*image, listing);
+    if (!status.ok())
+        context.error(path, status.text());
+    if (!status.ok() && status.code() != dw::ErrorCode::Damaged)
+        return nullptr;
     return image;
 }
 

@@ -48,7 +48,9 @@ dw::FormatParameters parameters(const CreateOptions& o) {
 void addCreateCommand(CLI::App& app, CliContext& context) {
     auto o = std::make_shared<CreateOptions>();
     CLI::App* command = app.add_subcommand("create", "Create a new, empty, formatted disk image");
-    command->add_option("IMAGE", o->image, "The new disk image (.dsk)")->required();
+    command
+        ->add_option("IMAGE", o->image, "The new disk image (.dsk); - writes it to standard output")
+        ->required();
     command->add_option("--label", o->label, "Volume name (FLEX: upper-cased, 11 characters kept)");
     command->add_option("--format", o->format, "Layout")
         ->check(CLI::IsMember({"flex", "os9"}))
@@ -73,13 +75,23 @@ void addCreateCommand(CLI::App& app, CliContext& context) {
     command->add_flag("--json", o->json, "Print a JSON document of what was done (docs/json.md)");
     command->callback([&context, o, sectors] {
         o->sectorsGiven = sectors->count() > 0;
+        const bool toStdout = o->image == "-";
+        if (toStdout && o->json)
+            throw CLI::ValidationError("create", "--json and - would both write to standard "
+                                                 "output");
+        const std::string shown = toStdout ? "standard output" : o->image;
         const dw::FormatParameters p = parameters(*o);
         Json document = jsonDocument("create", o->image);
         JsonScope scope(context, document, o->json);
         dw::Status status = dw::checkFormatLimits(p);
         errno = 0;
-        if (status.ok()) {
-            dw::NullProgress progress;
+        dw::NullProgress progress;
+        if (status.ok() && toStdout) {
+            status =
+                dw::CreateBlankImage(p, context.io.out, dw::currentLocalDate(), progress).status;
+            if (!context.checkOutput(status.ok() ? 0 : errno))
+                return;
+        } else if (status.ok()) {
             status = dw::createImageFile(o->image, p, dw::currentLocalDate(), progress, o->force);
         }
         const int reason = errno;
@@ -89,16 +101,16 @@ void addCreateCommand(CLI::App& app, CliContext& context) {
             const std::string text = status.code() == dw::ErrorCode::Exists
                                          ? "already exists; it was left unchanged (use --force)"
                                          : status.text();
-            context.error(o->image, text, system ? reason : 0);
+            context.error(shown, text, system ? reason : 0);
             if (o->json)
                 printDocument(context.io.out, document, false);
             return;
         }
         const bool flex = p.format == dw::DiskFormat::Flex;
         const std::int64_t perTrack = dw::sectorsPerTrack(p);
-        std::string text = "Created " + o->image + ": " + (flex ? "FLEX" : "OS9") + ", " +
-                           std::to_string(p.tracks) + " tracks, " + std::to_string(perTrack) +
-                           " sectors per track";
+        std::string text = (toStdout ? "Wrote to standard output" : "Created " + o->image) + ": " +
+                           (flex ? "FLEX" : "OS9") + ", " + std::to_string(p.tracks) + " tracks, " +
+                           std::to_string(perTrack) + " sectors per track";
         if (dw::trackZeroSectors(p) != perTrack)
             text += " (track 0: " + std::to_string(dw::trackZeroSectors(p)) + ")";
         if (flex)

@@ -3,6 +3,7 @@
 
 #include "engine/Directory.h"
 #include "engine/Extract.h"
+#include "engine/HostDates.h"
 #include "engine/HostNames.h"
 
 #include <algorithm>
@@ -29,30 +30,55 @@ struct CopyOptions {
     std::string mode = "auto";
     bool expandTabs = true;
     bool addLineFeeds = true;
+    std::string newline; // crlf, cr or lf; empty: as addLineFeeds says
     bool force = false;
     bool json = false;
+    std::string to; // s19, ihex or bin: the file read as a FLEX binary
+    bool keepDates = false;
 };
 
 void addTextFlags(CLI::App* command, CopyOptions& options) {
     command->add_flag("--expand-tabs,!--no-expand-tabs", options.expandTabs,
                       "Expand FLEX space compression in text mode (default on)");
-    command->add_flag("--add-lf,!--no-add-lf", options.addLineFeeds,
-                      "Write a line feed after each carriage return in text mode (default on)");
+    CLI::Option* addLf = command->add_flag(
+        "--add-lf,!--no-add-lf", options.addLineFeeds,
+        "Write a line feed after each carriage return in text mode (default on); the same as "
+        "--newline crlf and --newline cr");
+    command
+        ->add_option("--newline", options.newline,
+                     "Line ends in text mode: crlf (the default), cr, or lf (line feeds alone, "
+                     "and no NUL padding at the end, for Unix tools)")
+        ->check(CLI::IsMember({"crlf", "cr", "lf"}))
+        ->excludes(addLf);
 }
 
-// Opens read-only (copies never write the image) and lists it. A damaged directory is
-// reported and the entries found before the damage stay usable.
-std::unique_ptr<dw::DiskImage> openListed(CliContext& context, const std::string& path,
-                                          dw::Listing& listing) {
-    std::unique_ptr<dw::DiskImage> image = openImage(context, path, false);
-    if (!image)
-        return nullptr;
-    const dw::Status status = dw::readListing(*image, listing);
-    if (!status.ok())
-        context.error(path, status.text());
-    if (!status.ok() && status.code() != dw::ErrorCode::Damaged)
-        return nullptr;
-    return image;
+dw::Newline newlineOf(const CopyOptions& options) {
+    if (options.newline == "lf")
+        return dw::Newline::Lf;
+    if (options.newline == "cr" || (options.newline.empty() && !options.addLineFeeds))
+        return dw::Newline::Cr;
+    return dw::Newline::CrLf;
+}
+
+dw::ProgramFormat programFormat(const std::string& to) {
+    return to == "s19"    ? dw::ProgramFormat::SRecords
+           : to == "ihex" ? dw::ProgramFormat::IntelHex
+                          : dw::ProgramFormat::MemoryBytes;
+}
+
+// The host name of a FLEX file exported as a program file: NAME.s19, NAME.hex or NAME.bin.
+std::string programHostName(const std::string& name, const std::string& to) {
+    return dw::hostFileName(name, to == "ihex" ? "hex" : to);
+}
+
+// The copy of one file as the options ask: its sectors' contents, or its program.
+dw::ExtractResult exportOne(dw::DiskImage& image, const dw::EntryFields& fields,
+                            const CopyOptions& options, const dw::ExtractOptions& extract,
+                            const fs::path& destination, std::vector<std::string>& warnings) {
+    if (options.to.empty())
+        return dw::exportFile(image, fields, destination, options.force, extract);
+    return dw::exportProgram(image, fields, programFormat(options.to), destination, options.force,
+                             warnings);
 }
 
 // The files the arguments name (or every file); each argument that finds nothing is an error.
@@ -80,7 +106,7 @@ const char* modeText(dw::TransferMode mode) {
 dw::ExtractOptions extractOptions(const CopyOptions& options) {
     dw::ExtractOptions extract;
     extract.expandTabs = options.expandTabs;
-    extract.addLineFeeds = options.addLineFeeds;
+    extract.newline = newlineOf(options);
     if (options.mode == "text")
         extract.forceMode = dw::TransferMode::Text;
     else if (options.mode == "binary")
@@ -128,11 +154,13 @@ void runExport(CliContext& context, const CopyOptions& options) {
     if (toStdout && options.json)
         throw CLI::ValidationError("export", "--json and -o - would both write to standard "
                                              "output");
+    if (toStdout && options.keepDates)
+        throw CLI::ValidationError("export", "--keep-dates dates host files; -o - writes none");
     Json document = jsonDocument("export", options.image);
     document["files"] = Json::array();
     JsonScope scope(context, document, options.json);
     dw::Listing listing;
-    std::unique_ptr<dw::DiskImage> image = openListed(context, options.image, listing);
+    std::unique_ptr<dw::DiskImage> image = openListed(context, options.image, listing, false);
     if (!image)
         return scope.finish();
     bool patterns = false;
@@ -153,9 +181,14 @@ void runExport(CliContext& context, const CopyOptions& options) {
         for (const dw::DirectoryEntry* entry : files) {
             const dw::EntryFields fields = dw::fieldsOf(*entry);
             showSectors(context, *image, *entry);
+            std::vector<std::string> warnings;
             const dw::ExtractResult result =
-                dw::ExtractFile(*image, fields.startLink, fields.sectorCount, fields.randomFlag,
-                                extract, context.io.out);
+                options.to.empty() ? dw::ExtractFile(*image, fields.startLink, fields.sectorCount,
+                                                     fields.randomFlag, extract, context.io.out)
+                                   : dw::exportProgram(*image, fields, programFormat(options.to),
+                                                       context.io.out, warnings);
+            for (const std::string& warning : warnings)
+                context.warn(options.image + ": " + shownName(*entry), warning);
             const bool failed = result.status.code() == dw::ErrorCode::WriteFailed;
             if (!context.checkOutput(failed ? errno : 0))
                 continue;
@@ -163,8 +196,8 @@ void runExport(CliContext& context, const CopyOptions& options) {
                 context.error(options.image, shownName(*entry) + ": " + result.status.text());
                 continue;
             }
-            context.report(shownName(*entry) + " -> standard output (" + modeText(result.mode) +
-                           ")");
+            context.report(shownName(*entry) + " -> standard output (" +
+                           (options.to.empty() ? modeText(result.mode) : options.to) + ")");
             if (result.chainEndedEarly)
                 context.error(options.image,
                               shownName(*entry) + ": " + dw::UnexpectedEndOfChainText);
@@ -191,12 +224,12 @@ void runExport(CliContext& context, const CopyOptions& options) {
     for (const dw::DirectoryEntry* entry : files) {
         const dw::EntryFields fields = dw::fieldsOf(*entry);
         const std::string name = shownName(*entry);
-        const fs::path destination = intoFolder ? folder / dw::hostFileName(fields.name, fields.ext)
-                                                : fs::path(options.output);
+        const std::string hostName = options.to.empty() ? dw::hostFileName(fields.name, fields.ext)
+                                                        : programHostName(fields.name, options.to);
+        const fs::path destination = intoFolder ? folder / hostName : fs::path(options.output);
         // The name made from the image is shown escaped; a path the user gave is shown as given.
         const std::string shown =
-            intoFolder ? (folder / printable(dw::hostFileName(fields.name, fields.ext))).string()
-                       : options.output;
+            intoFolder ? (folder / printable(hostName)).string() : options.output;
         Json file;
         file["name"] = jsonText(fields.name);
         file["extension"] = jsonText(fields.ext);
@@ -213,9 +246,12 @@ void runExport(CliContext& context, const CopyOptions& options) {
         }
         showSectors(context, *image, *entry);
         errno = 0;
+        std::vector<std::string> warnings;
         const dw::ExtractResult result =
-            dw::exportFile(*image, fields, destination, options.force, extract);
+            exportOne(*image, fields, options, extract, destination, warnings);
         const int reason = errno;
+        for (const std::string& warning : warnings)
+            context.warn(options.image + ": " + name, warning);
         if (!result.status.ok()) {
             std::string text = result.status.text();
             if (result.status.code() == dw::ErrorCode::Exists)
@@ -229,9 +265,19 @@ void runExport(CliContext& context, const CopyOptions& options) {
             continue;
         }
         written.push_back({name, identity(destination)});
-        context.report(name + " -> " + shown + " (" + modeText(result.mode) + ")");
+        context.report(name + " -> " + shown + " (" +
+                       (options.to.empty() ? modeText(result.mode) : options.to) + ")");
         file["status"] = "exported";
         file["mode"] = modeText(result.mode);
+        if (!options.to.empty())
+            file["to"] = options.to;
+        if (options.keepDates) {
+            const dw::Status dated = dw::setHostFileDate(destination, *entry);
+            if (dated.code() == dw::ErrorCode::BadDate)
+                context.warn(options.image + ": " + name, dated.text());
+            else if (!dated.ok())
+                context.error(options.image, name + ": " + dated.text());
+        }
         file["sectors"] = fields.sectorCount;
         file["chainEndedEarly"] = result.chainEndedEarly;
         if (result.chainEndedEarly) {
@@ -245,7 +291,7 @@ void runExport(CliContext& context, const CopyOptions& options) {
 
 void runCat(CliContext& context, const CopyOptions& options) {
     dw::Listing listing;
-    std::unique_ptr<dw::DiskImage> image = openListed(context, options.image, listing);
+    std::unique_ptr<dw::DiskImage> image = openListed(context, options.image, listing, false);
     if (!image)
         return;
     bool patterns = false;
@@ -267,7 +313,7 @@ void runCat(CliContext& context, const CopyOptions& options) {
         showSectors(context, *image, *entry);
         dw::ExtractOptions extract;
         extract.expandTabs = options.expandTabs;
-        extract.addLineFeeds = options.addLineFeeds;
+        extract.newline = newlineOf(options);
         extract.variant = dw::CopyVariant::View;
         extract.forceMode = mode;
         dw::ExtractResult result = dw::ExtractFile(*image, fields.startLink, fields.sectorCount,
@@ -297,11 +343,21 @@ void addExportCommands(CLI::App& app, CliContext& context) {
                               "Destination file, folder (created when missing) or - for "
                               "standard output (default: the current folder)");
     exportCommand->add_flag("--all", exportOptions->all, "Export every file into the folder");
-    exportCommand
-        ->add_option("--mode", exportOptions->mode,
-                     "auto (random files and non-text first bytes binary), text or binary")
-        ->check(CLI::IsMember({"auto", "text", "binary"}));
+    CLI::Option* mode =
+        exportCommand
+            ->add_option("--mode", exportOptions->mode,
+                         "auto (random files and non-text first bytes binary), text or binary")
+            ->check(CLI::IsMember({"auto", "text", "binary"}));
     addTextFlags(exportCommand, *exportOptions);
+    exportCommand
+        ->add_option("--to", exportOptions->to,
+                     "Read each file as a FLEX binary and write the memory it loads as Motorola "
+                     "S-records (s19), Intel HEX (ihex) or its bytes (bin); host names end in "
+                     ".s19, .hex or .bin")
+        ->check(CLI::IsMember({"s19", "ihex", "bin"}))
+        ->excludes(mode);
+    exportCommand->add_flag("--keep-dates", exportOptions->keepDates,
+                            "Give each host file the FLEX file's date (noon, local time)");
     exportCommand->add_flag("-f,--force", exportOptions->force, "Overwrite existing host files");
     exportCommand->add_flag("--json", exportOptions->json,
                             "Print a JSON document of what was done (docs/json.md)");

@@ -2,6 +2,8 @@
 #include "cli/FileNames.h"
 
 #include "engine/Directory.h"
+#include "engine/HexRecords.h"
+#include "engine/HostDates.h"
 #include "engine/Import.h"
 
 #include <algorithm>
@@ -32,6 +34,9 @@ struct ImportArguments {
     bool partial = false;
     bool noPartial = false;
     bool json = false;
+    std::string from; // s19 or ihex: a program file made into a FLEX binary
+    std::string start;
+    bool keepDates = false;
 };
 
 constexpr const char* StandardInput = "standard input";
@@ -190,6 +195,50 @@ bool regular(CliContext& context, const std::string& image, const std::string& f
     return true;
 }
 
+// "C100", "0xC100" or "$C100".
+std::optional<std::uint16_t> parseAddress(std::string text) {
+    if (text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0)
+        text.erase(0, 2);
+    else if (!text.empty() && text[0] == '$')
+        text.erase(0, 1);
+    if (text.empty() || text.size() > 4 ||
+        text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(std::stoul(text, nullptr, 16));
+}
+
+// A program file (S-records or Intel HEX) made into the bytes of a FLEX binary file; reports
+// and returns nullopt when it cannot be. `path` is where it is read, `shown` names it.
+std::optional<std::vector<std::uint8_t>> programBytes(CliContext& context,
+                                                      const ImportArguments& args,
+                                                      const std::string& shown,
+                                                      const std::string& path) {
+    const std::string subject = args.image + ": " + shown;
+    const std::string nothing = "; nothing was imported";
+    std::string text;
+    dw::Status status = dw::readRecordFile(path, text);
+    dw::MemoryImage memory;
+    std::vector<std::string> warnings;
+    if (status.ok())
+        status = dw::readRecords(args.from == "s19" ? dw::RecordFormat::SRecords
+                                                    : dw::RecordFormat::IntelHex,
+                                 text, memory, warnings);
+    if (status.ok() && memory.empty())
+        status = {dw::ErrorCode::BadRecord, "it holds no data records"};
+    if (!status.ok()) {
+        std::string what = status.text();
+        if (const std::size_t at = what.find(path); at != std::string::npos)
+            what.replace(at, path.size(), shown);
+        context.error(subject, what + nothing);
+        return std::nullopt;
+    }
+    for (const std::string& warning : warnings)
+        context.warn(subject, warning);
+    if (!args.start.empty())
+        memory.start = parseAddress(args.start);
+    return dw::flexBinary(memory);
+}
+
 // The entry the import wrote, read back from the directory.
 std::optional<dw::DirectoryEntry> importedEntry(dw::DiskImage& image, const std::string& flexName) {
     dw::Listing listing;
@@ -209,6 +258,15 @@ void runImport(CliContext& context, const ImportArguments& args) {
     if (args.compressSpaces && args.mode == "binary")
         throw CLI::ValidationError("import", "--compress-spaces works on text; --mode binary "
                                              "copies bytes unchanged");
+    const bool program = !args.from.empty();
+    if (program && (args.compressSpaces || args.mode == "text"))
+        throw CLI::ValidationError("import", "--from makes a FLEX binary file; --mode text and "
+                                             "--compress-spaces work on text");
+    if (!args.start.empty() && !program)
+        throw CLI::ValidationError("import", "--start goes with --from");
+    if (!args.start.empty() && !parseAddress(args.start))
+        throw CLI::ValidationError("import", "--start " + args.start +
+                                                 ": not an address of 64 KiB in hex (C100)");
     Json document = jsonDocument("import", args.image);
     document["files"] = Json::array();
     JsonScope scope(context, document, args.json);
@@ -231,8 +289,9 @@ void runImport(CliContext& context, const ImportArguments& args) {
     options.applySpaceCompression = args.compressSpaces;
     // Compressing spaces makes a text of the file, whatever its first byte.
     options.mode = args.mode == "text" || args.compressSpaces ? dw::ImportMode::Text
-                   : args.mode == "binary"                    ? dw::ImportMode::Binary
+                   : args.mode == "binary" || program         ? dw::ImportMode::Binary
                                                               : dw::ImportMode::Auto;
+    options.keepHostDates = args.keepDates;
     // Standard input holds the data, so no question can be answered from it.
     CliQuestions questions(context, args, context.io.interactive && !fromStdin);
     // One session for the whole command: the directory and the chains are read once.
@@ -249,7 +308,28 @@ void runImport(CliContext& context, const ImportArguments& args) {
             continue;
         }
         questions.setFile(shown, isStdin ? path : "");
-        const dw::ImportResult result = session.importFile(path, args.name);
+        std::optional<std::vector<std::uint8_t>> bytes;
+        if (program && !(bytes = programBytes(context, args, shown, path))) {
+            entry["status"] = "failed";
+            document["files"].push_back(entry);
+            continue;
+        }
+        dw::ImportResult result;
+        if (!program) {
+            result = session.importFile(path, args.name);
+        } else {
+            // The entry's date is the program file's, as importFile takes a host file's.
+            dw::LocalDate date;
+            const dw::Status dated =
+                args.keepDates ? dw::hostFileDate(path, date) : dw::Status::success();
+            const std::string name =
+                args.name.empty() ? dw::splitHostName(file).name + ".CMD" : args.name;
+            if (dated.ok())
+                result = session.importBytes(std::move(*bytes), name, shown,
+                                             args.keepDates ? std::optional(date) : std::nullopt);
+            else
+                result.status = {dated.code(), dated.text() + "; nothing was imported"};
+        }
         if (!result.committed) {
             if (!questions.explained())
                 context.error(args.image, shown + ": " + result.status.text());
@@ -325,6 +405,15 @@ void addImportCommand(CLI::App& app, CliContext& context) {
     partial->excludes(noPartial);
     command->add_flag("--json", args->json,
                       "Print a JSON document of what was done (docs/json.md)");
+    command
+        ->add_option("--from", args->from,
+                     "Convert each file from Motorola S-records (s19) or Intel HEX (ihex) into a "
+                     "FLEX binary (named NAME.CMD unless --name says otherwise)")
+        ->check(CLI::IsMember({"s19", "ihex"}));
+    command->add_option("--start", args->start,
+                        "With --from: the transfer address (hex, C100), instead of the file's");
+    command->add_flag("--keep-dates", args->keepDates,
+                      "Date each entry as its host file was last changed, not today");
     command->callback([&context, args] { runImport(context, *args); });
 }
 

@@ -99,6 +99,8 @@ void runListing(CliContext& context, const std::string& command, const ListOptio
             << '\n'
             << "File Count         " << dw::fileCountText(static_cast<int>(listing.entries.size()))
             << '\n'
+            << "Tracks             " << listing.sir.maxTrack + 1 << '\n'
+            << "Sectors per Track  " << int{listing.sir.maxSector} << '\n'
             << "Track 0 Sectors    " << int{image->layout().trackZeroSectors} << '\n'
             << "Header Bytes       " << image->layout().headerBytes << '\n';
     } else if (options.names) {
@@ -120,7 +122,7 @@ void addInfoCommands(CLI::App& app, CliContext& context) {
     auto info = std::make_shared<ListOptions>();
     CLI::App* infoCommand =
         app.add_subcommand("info", "Show the volume label and number, creation date, "
-                                   "remaining sectors and file count");
+                                   "remaining sectors, file count and geometry");
     infoCommand->add_option("IMAGE", info->image, "FLEX disk image (.dsk)")->required();
     infoCommand->add_flag("--json", info->json, "Print a JSON document (docs/json.md)");
     infoCommand->callback([&context, info] { runListing(context, "info", *info); });

@@ -1,23 +1,36 @@
-# Removes the files an install put in place, as its MANIFEST lists them (make uninstall), then
-# the folder of the documentation when it is left empty, and refreshes the databases the
-# install refreshed.
-if(NOT EXISTS "${MANIFEST}")
-    message(FATAL_ERROR "No ${MANIFEST}: nothing was installed from this build, nothing removed")
-endif()
+# Removes the files that the last install from the build BUILD into DESTDIR and PREFIX put
+# there (make uninstall), as its manifest lists them: only those still as installed, so a file
+# that something else has replaced since stays. Then the documentation folder when it is left
+# empty, and the databases the install refreshed. Run with -DBUILD -DDESTDIR -DPREFIX.
+cmake_policy(VERSION 3.25)
+include("${CMAKE_CURRENT_LIST_DIR}/InstallTime.cmake")
 include("${CMAKE_CURRENT_LIST_DIR}/RefreshDatabases.cmake")
 
-file(STRINGS "${MANIFEST}" files)
+dw_manifest_path("${BUILD}" "${DESTDIR}" "${PREFIX}" manifest root)
+if(NOT EXISTS "${manifest}")
+    message(FATAL_ERROR "This build has no record of an install into ${root}; nothing was removed")
+endif()
+
+file(STRINGS "${manifest}" lines REGEX "^[0-9a-f]+ ")
 set(removed 0)
 set(datadirs)
 set(docdirs)
-foreach(file ${files})
+foreach(line ${lines})
+    string(REGEX REPLACE "^([0-9a-f]+) (.*)$" "\\1;\\2" line "${line}")
+    list(GET line 0 sum)
+    list(GET line 1 file)
     if(NOT EXISTS "${file}" AND NOT IS_SYMLINK "${file}")
         message(STATUS "Already gone: ${file}")
         continue()
     endif()
+    file(SHA256 "${file}" now)
+    if(NOT now STREQUAL sum)
+        message(STATUS "Left in place, changed since the install: ${file}")
+        continue()
+    endif()
     file(REMOVE "${file}")
     if(EXISTS "${file}")
-        message(FATAL_ERROR "Unable to remove ${file}; the files after it in ${MANIFEST} remain")
+        message(FATAL_ERROR "Unable to remove ${file}; the files after it in ${manifest} remain")
     endif()
     math(EXPR removed "${removed} + 1")
     if(file MATCHES "^(.*)/mime/packages/[^/]+$" OR file MATCHES "^(.*)/applications/[^/]+$")
@@ -39,4 +52,5 @@ list(REMOVE_DUPLICATES datadirs)
 foreach(dir ${datadirs})
     dw_refresh_databases("${dir}" TRUE)
 endforeach()
-message(STATUS "Removed ${removed} files listed in ${MANIFEST}")
+file(REMOVE "${manifest}")
+message(STATUS "Removed ${removed} files installed into ${root}")

@@ -1,9 +1,11 @@
 #include "engine/Extract.h"
 #include "engine/Chain.h"
+#include "engine/HexRecords.h"
 #include "engine/HostFile.h"
 #include "engine/HostNames.h"
 
 #include <array>
+#include <sstream>
 #include <vector>
 
 namespace dw {
@@ -23,13 +25,15 @@ bool selectsText(std::uint8_t first, CopyVariant variant) {
 }
 
 // The text rules, byte by byte. The pending-count flag lives across sectors, so a marker in
-// the last data byte of a sector takes its count from the next one.
+// the last data byte of a sector takes its count from the next one. With line feeds alone, NUL
+// data bytes are held back until something follows them, so those at the end never go out.
 class TextConverter {
 public:
     explicit TextConverter(const ExtractOptions& options) : options_(options) {
         for (int b = 0; b < 256; ++b)
             special_[b] = b == SpaceMarker || b == CarriageReturn ||
-                          (b == 0 && options_.variant == CopyVariant::View);
+                          (b == 0 && (options_.variant == CopyVariant::View ||
+                                      options_.newline == Newline::Lf));
     }
 
     // The data bytes of one sector: runs of bytes that no rule touches are copied whole.
@@ -40,7 +44,7 @@ public:
             if (!pending_)
                 while (run < size && !special(data[run]))
                     ++run;
-            out.append(reinterpret_cast<const char*>(data + i), run - i);
+            write(out, reinterpret_cast<const char*>(data + i), run - i);
             if (run < size)
                 put(data[run++], out);
             i = run;
@@ -51,7 +55,7 @@ public:
         if (options_.expandTabs) {
             if (pending_) {
                 pending_ = false;
-                out.append(spaceCount(b), ' ');
+                write(out, spaceCount(b), ' ');
             } else if (b == SpaceMarker) {
                 pending_ = true;
             } else {
@@ -60,11 +64,11 @@ public:
             return;
         }
         if (b == SpaceMarker) {
-            out += static_cast<char>(b);
+            write(out, 1, static_cast<char>(b));
             pending_ = true;
         } else if (pending_) {
             // The count goes out unchanged: a count of 13 gets no line feed, a count of 0 stays.
-            out += static_cast<char>(b);
+            write(out, 1, static_cast<char>(b));
             pending_ = false;
         } else {
             plain(b, out);
@@ -80,17 +84,43 @@ private:
         return count;
     }
 
-    void plain(std::uint8_t b, std::string& out) const {
+    void plain(std::uint8_t b, std::string& out) {
         if (b == 0 && options_.variant == CopyVariant::View)
             return;
-        out += static_cast<char>(b);
-        if (b == CarriageReturn && options_.addLineFeeds)
-            out += static_cast<char>(LineFeed);
+        if (b == 0 && options_.newline == Newline::Lf) {
+            ++heldNuls_;
+        } else if (b != CarriageReturn) {
+            write(out, 1, static_cast<char>(b));
+        } else if (options_.newline == Newline::Lf) {
+            write(out, 1, static_cast<char>(LineFeed));
+        } else {
+            write(out, 1, static_cast<char>(b));
+            if (options_.newline == Newline::CrLf)
+                out += static_cast<char>(LineFeed);
+        }
+    }
+
+    void write(std::string& out, const char* bytes, std::size_t n) {
+        if (n > 0) {
+            releaseNuls(out);
+            out.append(bytes, n);
+        }
+    }
+    void write(std::string& out, std::size_t n, char c) {
+        if (n > 0) {
+            releaseNuls(out);
+            out.append(n, c);
+        }
+    }
+    void releaseNuls(std::string& out) {
+        out.append(heldNuls_, '\0');
+        heldNuls_ = 0;
     }
 
     const ExtractOptions& options_;
     std::array<bool, 256> special_{}; // bytes some rule touches, by value
     bool pending_ = false;
+    std::size_t heldNuls_ = 0;
 };
 
 } // namespace
@@ -185,6 +215,53 @@ ExtractResult exportFile(DiskImage& image, const EntryFields& file,
     return result;
 }
 
+ExtractResult exportProgram(DiskImage& image, const EntryFields& file, ProgramFormat format,
+                            std::ostream& out, std::vector<std::string>& warnings) {
+    ExtractOptions binary;
+    binary.forceMode = TransferMode::Binary;
+    std::ostringstream copy;
+    ExtractResult result =
+        ExtractFile(image, file.startLink, file.sectorCount, file.randomFlag, binary, copy);
+    if (!result.status.ok())
+        return result;
+    const std::string bytes = copy.str();
+    MemoryImage memory;
+    result.status =
+        readFlexBinary({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, memory);
+    if (result.status.ok() && memory.empty())
+        result.status = {ErrorCode::BadRecord, "it loads nothing (it holds no load record)"};
+    if (!result.status.ok())
+        return result;
+    if (std::string overlap = memory.overlapWarning(); !overlap.empty())
+        warnings.push_back(overlap);
+    std::string text;
+    if (format == ProgramFormat::SRecords) {
+        text = writeSRecords(memory, file.name + "." + file.ext);
+    } else if (format == ProgramFormat::IntelHex) {
+        text = writeIntelHex(memory);
+    } else {
+        const std::vector<std::uint8_t> memoryCopy = memoryBytes(memory);
+        text.assign(memoryCopy.begin(), memoryCopy.end());
+    }
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.flush();
+    if (!out)
+        result.status = {ErrorCode::WriteFailed, "Unable to write the target file"};
+    return result;
+}
+
+ExtractResult exportProgram(DiskImage& image, const EntryFields& file, ProgramFormat format,
+                            const std::filesystem::path& destination, bool replaceExisting,
+                            std::vector<std::string>& warnings) {
+    ExtractResult result;
+    Status written = writeHostFile(destination, replaceExisting, [&](std::ostream& out) {
+        result = exportProgram(image, file, format, out, warnings);
+        return result.status;
+    });
+    result.status = written;
+    return result;
+}
+
 ExtractResult viewCopy(DiskImage& image, const EntryFields& file, const std::string& tempDirSetting,
                        bool addLineFeeds, bool expandTabs, std::filesystem::path& path) {
     path = temporaryFolder(tempDirSetting) / hostFileName(file.name, file.ext);
@@ -199,7 +276,7 @@ ExtractResult viewCopy(DiskImage& image, const EntryFields& file, const std::str
         return refused;
     }
     ExtractOptions options;
-    options.addLineFeeds = addLineFeeds;
+    options.newline = addLineFeeds ? Newline::CrLf : Newline::Cr;
     options.expandTabs = expandTabs;
     options.variant = CopyVariant::View;
     ExtractResult result = exportFile(image, file, path, true, options);

@@ -11,6 +11,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace dw {
 
@@ -21,9 +22,12 @@ inline constexpr const char* UnableToOpenTempTargetText =
 
 enum class TransferMode { Text, Binary };
 enum class CopyVariant { Export, View };
+// What a carriage return becomes in text mode: CR LF, CR alone, or LF alone (for Unix tools,
+// which also get no NUL padding at the end of the file).
+enum class Newline { CrLf, Cr, Lf };
 
 struct ExtractOptions {
-    bool addLineFeeds = true;
+    Newline newline = Newline::CrLf;
     bool expandTabs = true;
     CopyVariant variant = CopyVariant::Export;
     std::optional<TransferMode> forceMode;
@@ -55,6 +59,20 @@ ExtractResult ExtractFile(DiskImage& image, SectorLink startLink, std::uint16_t 
 ExtractResult exportFile(DiskImage& image, const EntryFields& file,
                          const std::filesystem::path& destination, bool replaceExisting,
                          const ExtractOptions& options);
+
+// What a program file can be exported as: S-records, Intel HEX (engine/HexRecords.h), or the
+// memory it fills from its lowest loaded address to its highest (gaps as zeros).
+enum class ProgramFormat { SRecords, IntelHex, MemoryBytes };
+
+// The file read as FLEX's loader reads it (readFlexBinary), written in `format` to `out`; the
+// S0 header holds the FLEX name. A file that loads nothing, or whose last record is cut short,
+// is refused (BadRecord) before anything is written. `warnings` gets the overlap warning.
+ExtractResult exportProgram(DiskImage& image, const EntryFields& file, ProgramFormat format,
+                            std::ostream& out, std::vector<std::string>& warnings);
+// The same to a host path, written as exportFile writes.
+ExtractResult exportProgram(DiskImage& image, const EntryFields& file, ProgramFormat format,
+                            const std::filesystem::path& destination, bool replaceExisting,
+                            std::vector<std::string>& warnings);
 
 // The view copy: the file under its safe FLEX name in the temporary folder (see
 // temporaryFolder), replacing an older copy (or a symbolic link of that name; a pipe or device

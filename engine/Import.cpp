@@ -1,6 +1,7 @@
 #include "engine/Import.h"
 
 #include "engine/Delete.h"
+#include "engine/HostDates.h"
 #include "engine/SpaceCompression.h"
 
 #include <algorithm>
@@ -102,6 +103,17 @@ Status readSource(const std::string& path, Source& source) {
         return {
             ErrorCode::ReadFailed, "Unable to read " + path + "; it was not imported", {}, failed};
     return {};
+}
+
+// Bytes given whole, held as a host file's would be.
+Source sourceFrom(std::vector<std::uint8_t> bytes) {
+    Source source;
+    source.bytes = std::move(bytes);
+    if (source.bytes.size() > MaxSourceBytes) {
+        source.bytes.resize(MaxSourceBytes);
+        source.truncated = true;
+    }
+    return source;
 }
 
 void binaryCopy(Source& source) {
@@ -240,7 +252,10 @@ public:
     Impl(DiskImage& image, const ImportOptions& options, ImportQuestions& questions)
         : image_(image), options_(options), questions_(questions) {}
 
-    ImportResult run(const std::string& hostPath, const std::string& flexNameOverride);
+    // `given`: the bytes to import instead of the host file's.
+    ImportResult run(const std::string& hostPath, const std::string& flexNameOverride,
+                     std::optional<std::vector<std::uint8_t>> given = std::nullopt,
+                     std::optional<LocalDate> entryDate = std::nullopt);
 
 private:
     ImportResult fail(const Status& status) {
@@ -285,7 +300,8 @@ private:
     FlexName name_;
     ImportResult result_;
     std::uint64_t writesAtStart_ = 0;
-    std::optional<ImageChange> change_; // from the first read of the SIR to the commit
+    std::optional<ImageChange> change_;  // from the first read of the SIR to the commit
+    std::optional<LocalDate> entryDate_; // else today's
 
     bool known_ = false;
     SectorMap map_;
@@ -352,10 +368,13 @@ Status ImportSession::Impl::know(const SystemInformationRecord& sir) {
 }
 
 ImportResult ImportSession::Impl::run(const std::string& hostPath,
-                                      const std::string& flexNameOverride) {
+                                      const std::string& flexNameOverride,
+                                      std::optional<std::vector<std::uint8_t>> given,
+                                      std::optional<LocalDate> entryDate) {
     hostPath_ = hostPath;
     name_ = {};
     result_ = {};
+    entryDate_ = entryDate;
     writesAtStart_ = image_.writeCount();
     if (image_.readOnly())
         return fail(
@@ -363,17 +382,29 @@ ImportResult ImportSession::Impl::run(const std::string& hostPath,
     // The whole source is read before anything is written, so a failed read changes nothing;
     // and before the name is asked, so that no name is asked for a file that cannot be read.
     Source source;
-    if (Status status = readSource(hostPath_, source); !status.ok())
+    Status status;
+    if (given)
+        source = sourceFrom(std::move(*given));
+    else
+        status = readSource(hostPath_, source);
+    if (!status.ok())
         return fail(status);
     if (!settleName(flexNameOverride))
         return cancelled();
+    if (!given && options_.keepHostDates) {
+        LocalDate date;
+        status = hostFileDate(hostPath_, date);
+        if (!status.ok())
+            return fail({status.code(), status.text() + notImported()});
+        entryDate_ = date;
+    }
     if (source.bytes.empty())
         return fail({ErrorCode::ReadFailed, hostPath_ +
                                                 " is empty and a FLEX file needs at least one "
                                                 "sector; it was not imported"});
     // From the first read of the SIR to the commit the image is this command's alone.
     change_.emplace(image_);
-    Status status = change_->status();
+    status = change_->status();
     SystemInformationRecord sir;
     if (status.ok())
         status = image_.readSirForChange(sir);
@@ -417,7 +448,8 @@ ImportResult ImportSession::Impl::store(Source& source) {
     if (sectors < wanted && !questions_.askPartial(DiskFullQuestion))
         return cancelled();
 
-    FlexFile file{name_, currentLocalDate(), false, std::move(source.bytes), source.sectors};
+    FlexFile file{name_, entryDate_.value_or(currentLocalDate()), false, std::move(source.bytes),
+                  source.sectors};
     Status status = writeFlexFile(image_, map_, slot, file, sectors);
     if (!status.ok())
         status = {status.code(),
@@ -467,6 +499,12 @@ ImportSession::~ImportSession() = default;
 ImportResult ImportSession::importFile(const std::string& hostPath,
                                        const std::string& flexNameOverride) {
     return impl_->run(hostPath, flexNameOverride);
+}
+
+ImportResult ImportSession::importBytes(std::vector<std::uint8_t> bytes,
+                                        const std::string& flexName, const std::string& shownSource,
+                                        std::optional<LocalDate> entryDate) {
+    return impl_->run(shownSource, flexName, std::move(bytes), entryDate);
 }
 
 ImportResult importFile(DiskImage& image, const std::string& hostPath, const ImportOptions& options,

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,8 @@ struct ImportOptions {
     // Text mode stores runs of 3 or more spaces as FLEX space compression (see
     // SpaceCompression.h). Not the window's "Compress Spaces", which never compresses.
     bool applySpaceCompression = false;
+    // The entry takes the host file's modification date instead of today's (see hostFileDate).
+    bool keepHostDates = false;
 };
 
 struct ImportResult {
@@ -96,6 +99,12 @@ public:
     ImportSession& operator=(const ImportSession&) = delete;
 
     ImportResult importFile(const std::string& hostPath, const std::string& flexNameOverride = {});
+    // Bytes that come from no host file of their own (a converted program file) under
+    // `flexName`, as importFile would import a file that held them; `shownSource` names them in
+    // messages. The entry takes `entryDate` when given, else today's date.
+    ImportResult importBytes(std::vector<std::uint8_t> bytes, const std::string& flexName,
+                             const std::string& shownSource,
+                             std::optional<LocalDate> entryDate = std::nullopt);
 
 private:
     class Impl;

@@ -25,7 +25,9 @@ enum class ErrorCode {
     Exists,
     BadGeometry,
     Cancelled,
-    Busy, // another program holds the image
+    Busy,      // another program holds the image
+    BadRecord, // a program file's record (S-record, Intel HEX, FLEX binary) that cannot be read
+    BadDate,   // a date that a FLEX entry or a host file cannot take
 };
 
 class Status {

@@ -56,7 +56,8 @@ void copyEveryEntry(dw::DiskImage& image, const std::vector<dw::DirectoryEntry>&
             dw::ExtractOptions options;
             options.variant = variant;
             options.expandTabs = (round & 1) == 0;
-            options.addLineFeeds = (round & 2) == 0;
+            const dw::Newline newlines[] = {dw::Newline::CrLf, dw::Newline::Cr, dw::Newline::Lf};
+            options.newline = newlines[(round >> 1) % 3];
             CountingBuffer buffer;
             std::ostream out(&buffer);
             dw::ExtractResult result = dw::ExtractFile(image, fields.startLink, fields.sectorCount,

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs the fuzzers for SECONDS in all: scripts/fuzz.sh BUILD_DIR SECONDS. fuzz_image (arbitrary
-# bytes as an image, seeded by make_seeds) and fuzz_sequence (imports and deletions on an image
-# the engine made) run side by side when there are two processors or more, else one after the
-# other with half the time each. Each corpus grows in BUILD_DIR/fuzz-corpus/TARGET, crashes land
+# bytes as an image, seeded by make_seeds), fuzz_sequence (imports and deletions on an image
+# the engine made) and fuzz_records (arbitrary bytes as program files) run side by side when
+# there are two processors or more, else one after the other with a share of the time each. Each corpus grows in BUILD_DIR/fuzz-corpus/TARGET, crashes land
 # in BUILD_DIR/fuzz-artifacts, each run's output in BUILD_DIR/fuzz-TARGET.log. Prints the inputs
 # each ran and their rate; exits non-zero when a fuzzer finds a crash, a hang or a sanitizer
 # report.
@@ -10,15 +10,16 @@ set -euo pipefail
 build=${1:?usage: scripts/fuzz.sh BUILD_DIR SECONDS}
 seconds=${2:-60}
 artifacts="$build/fuzz-artifacts"
-mkdir -p "$build/fuzz-corpus/image" "$build/fuzz-corpus/sequence" "$artifacts"
+mkdir -p "$build/fuzz-corpus/image" "$build/fuzz-corpus/sequence" "$build/fuzz-corpus/records" \
+    "$artifacts"
 "$build/fuzz/make_seeds" "$build/fuzz-corpus/image"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 
-targets=(fuzz_image fuzz_sequence)
-declare -A maxLength=([fuzz_image]=131072 [fuzz_sequence]=16384)
+targets=(fuzz_image fuzz_sequence fuzz_records)
+declare -A maxLength=([fuzz_image]=131072 [fuzz_sequence]=16384 [fuzz_records]=65536)
 side_by_side=$(($(nproc) >= 2))
-time=$((side_by_side ? seconds : seconds / 2))
+time=$((side_by_side ? seconds : seconds / ${#targets[@]}))
 
 fuzz() { # TARGET
     "$build/fuzz/$1" -max_total_time="$time" -max_len="${maxLength[$1]}" -timeout=20 \

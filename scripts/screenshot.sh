@@ -23,9 +23,16 @@ fi
 
 work=$(mktemp -d)
 pid=
+# Ends the window and removes the folder; the script's own status stands (the window's, ended
+# by the signal, would be 143).
 cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    local status=$?
+    if [ -n "$pid" ]; then
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    fi
     rm -rf "$work"
+    exit "$status"
 }
 trap cleanup EXIT
 

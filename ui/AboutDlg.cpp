@@ -20,6 +20,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     auto* icon = new QLabel(this);
     icon->setPixmap(applicationIcon().pixmap(QSize(64, 64), devicePixelRatio()));
     icon->setProperty(ControlIdProperty, IDR_MAINFRAME);
+    icon->setAccessibleName(QStringLiteral("Diskwright icon"));
 
     auto* version = new QLabel(QStringLiteral("Diskwright Version " DISKWRIGHT_VERSION), this);
     version->setProperty(ControlIdProperty, IDC_STATIC);

@@ -6,6 +6,7 @@
 #include "engine/Extract.h"
 #include "engine/HostNames.h"
 #include "engine/Import.h"
+#include "engine/Rename.h"
 #include "engine/Texts.h"
 #include "ui/AboutDlg.h"
 #include "ui/ControlIds.h"
@@ -18,6 +19,7 @@
 #include "ui/OptionsDlg.h"
 #include "ui/Prompts.h"
 #include "ui/Resources.h"
+#include "ui/StatusLamp.h"
 #include "ui/WaitCursor.h"
 
 #include "DiskwrightVersion.h"
@@ -26,11 +28,15 @@
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QHideEvent>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 QString text(const std::string& s) {
@@ -53,12 +59,15 @@ bool refused(const dw::Status& status) {
     return !status.ok() && status.code() != dw::ErrorCode::Damaged;
 }
 
-// The engine's text names the file it could not write; one that cannot be made at all gets
-// the window's fixed text.
-QString copyFailureText(const dw::Status& status, const char* openFailedText) {
-    if (status.code() == dw::ErrorCode::OpenFailed)
-        return QString::fromLatin1(openFailedText);
-    return text(status.text());
+// The engine's text names the host file it could not make or write; the system says why.
+QString copyFailureText(const dw::Status& status, int reason) {
+    QString shown = text(status.text());
+    const bool hostFailure =
+        status.code() == dw::ErrorCode::OpenFailed || status.code() == dw::ErrorCode::WriteFailed;
+    if (hostFailure && reason != 0)
+        shown +=
+            QStringLiteral(" (") + QString::fromLocal8Bit(std::strerror(reason)) + QLatin1Char(')');
+    return shown;
 }
 } // namespace
 
@@ -71,12 +80,23 @@ CDiskwrightDlg::CDiskwrightDlg(CDiskwrightApp& app, Prompts& prompts, SettingsSt
     setWindowTitle(QStringLiteral("Diskwright Version " DISKWRIGHT_VERSION));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     setFont(dialogFont());
     CreateControls();
+    const QSize stored = StoredSize();
+    if (const QScreen* screen = this->screen())
+        resize(stored.boundedTo(screen->availableSize()));
+    else
+        resize(stored);
 
     // The window manager owns the window menu here: the About item lives in a context menu
-    // on the window and on F1.
+    // on the window and on F1, beside Rename, which Alt+click reaches only where the window
+    // manager leaves that gesture alone.
+    m_actRename = new QAction(QStringLiteral("Rename"), this);
+    m_actRename->setShortcut(QKeySequence(Qt::Key_F2));
+    m_actRename->setShortcutContext(Qt::WindowShortcut);
+    addAction(m_actRename);
+    connect(m_actRename, &QAction::triggered, this, &CDiskwrightDlg::OnRename);
     m_actAbout = new QAction(QStringLiteral("&About Diskwright..."), this);
     m_actAbout->setShortcut(QKeySequence(Qt::Key_F1));
     m_actAbout->setShortcutContext(Qt::WindowShortcut);
@@ -89,12 +109,14 @@ CDiskwrightDlg::~CDiskwrightDlg() = default;
 
 void CDiskwrightDlg::CreateControls() {
     const DialogUnits units(font());
-    setFixedSize(units.size(346, 223));
+    m_sizeTemplate = units.size(346, 223);
+    setMinimumSize(m_sizeTemplate);
 
     // The group box first, so the statics inside it lie above it.
-    auto* group = new QGroupBox(this);
-    group->setGeometry(units.rect(7, 7, 273, 38));
-    group->setProperty(ControlIdProperty, IDC_STATIC);
+    m_grpVolume = new QGroupBox(this);
+    m_grpVolume->setGeometry(units.rect(7, 7, 273, 38));
+    m_grpVolume->setProperty(ControlIdProperty, IDC_STATIC);
+    m_grpVolume->setAccessibleName(QStringLiteral("Volume"));
 
     m_btnClose = addButton(this, IDCANCEL, QStringLiteral("&Close"), 288, 11, 50, 14);
     m_btnOpenDisk = addButton(this, IDC_OPEN_DISK, QStringLiteral("&Open Disk"), 288, 51, 50, 14);
@@ -117,23 +139,34 @@ void CDiskwrightDlg::CreateControls() {
     addStatic(this, IDC_STATIC, QStringLiteral("Remaining Sectors"), 183, 29, 60, 8);
     m_stcRemainingSectors = addStatic(this, IDC_REMAINING_SECTORS, QString(), 249, 29, 23, 8);
 
-    m_bmpNoImage = QPixmap(QStringLiteral(":/res/lamp157.png"));
-    m_bmpReadOnly = QPixmap(QStringLiteral(":/res/lamp158.png"));
-    m_bmpReadWrite = QPixmap(QStringLiteral(":/res/lamp159.png"));
-    // A picture static takes the size of its bitmap.
-    m_stcStatusLamp = addStatic(this, IDC_STATUS_LAMP, QString(), 287, 33, 10, 9);
-    m_stcStatusLamp->resize(m_bmpNoImage.size());
+    m_stcVolumeLabel->setAccessibleName(QStringLiteral("Volume Label"));
+    m_stcFileCount->setAccessibleName(QStringLiteral("File Count"));
+    m_stcCreationDate->setAccessibleName(QStringLiteral("Creation Date"));
+    m_stcRemainingSectors->setAccessibleName(QStringLiteral("Remaining Sectors"));
+
+    // A picture static takes the size of its bitmap, 15 pixels square.
+    m_stcStatusLamp = placeControl(this, new CStatusLamp(this), IDC_STATUS_LAMP, 287, 33, 10, 9);
+    m_stcStatusLamp->resize(m_stcStatusLamp->sizeHint());
 
     m_lstFiles = new CListCtrlEx(this);
     m_lstFiles->setGeometry(units.rect(7, 51, 273, 165));
     m_lstFiles->setProperty(ControlIdProperty, IDC_FILE_LIST);
+    m_lstFiles->setAccessibleName(QStringLiteral("Files"));
     m_lstFiles->SetShowSelectionAlways(true);
+
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             m_btnClose, m_btnOpenDisk, m_btnCreateDisk, m_btnRefresh, m_btnEditor, m_btnOptions,
+             m_btnImport, m_btnExport, m_btnDelete, m_stcStatusLamp})
+        m_rightColumn.emplace_back(control, control->pos());
 
     connect(m_btnOpenDisk, &QPushButton::clicked, this, &CDiskwrightDlg::OnOpenDisk);
     connect(m_btnDelete, &QPushButton::clicked, this, &CDiskwrightDlg::OnDelete);
     connect(m_btnExport, &QPushButton::clicked, this, &CDiskwrightDlg::OnExport);
     connect(m_btnImport, &QPushButton::clicked, this, &CDiskwrightDlg::OnImport);
     connect(m_lstFiles, &QTreeWidget::itemDoubleClicked, this, &CDiskwrightDlg::OnDblclkFileList);
+    // Once the name editor has closed: the rename may show a message and lists the disk anew.
+    connect(m_lstFiles, &CListCtrlEx::nameEdited, this, &CDiskwrightDlg::OnRenameFile,
+            Qt::QueuedConnection);
     connect(m_btnEditor, &QPushButton::clicked, this, &CDiskwrightDlg::OnEditor);
     connect(m_btnCreateDisk, &QPushButton::clicked, this, &CDiskwrightDlg::OnCreateDisk);
     connect(m_btnOptions, &QPushButton::clicked, this, &CDiskwrightDlg::OnOptions);
@@ -149,6 +182,46 @@ void CDiskwrightDlg::CreateControls() {
     setTabOrder(m_btnDelete, m_btnClose);
     setTabOrder(m_btnClose, m_lstFiles);
     setTabOrder(m_lstFiles, m_btnRefresh);
+}
+
+void CDiskwrightDlg::PlaceControls() {
+    const QSize extra = (size() - m_sizeTemplate).expandedTo(QSize(0, 0));
+    const DialogUnits units(font());
+    m_lstFiles->setGeometry(
+        units.rect(7, 51, 273, 165).adjusted(0, 0, extra.width(), extra.height()));
+    m_grpVolume->setGeometry(units.rect(7, 7, 273, 38).adjusted(0, 0, extra.width(), 0));
+    for (const auto& [control, place] : m_rightColumn)
+        control->move(place + QPoint(extra.width(), 0));
+}
+
+void CDiskwrightDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    PlaceControls();
+}
+
+QSize CDiskwrightDlg::StoredSize() const {
+    const QSize stored(m_settings.get(Settings::WindowWidth),
+                       m_settings.get(Settings::WindowHeight));
+    return stored.isValid() ? stored.expandedTo(m_sizeTemplate) : m_sizeTemplate;
+}
+
+void CDiskwrightDlg::StoreSize() {
+    const QSize now = isMaximized() || isFullScreen() ? normalGeometry().size() : size();
+    if (now == StoredSize())
+        return;
+    if (!m_settings.set(
+            {{Settings::WindowWidth, now.width()}, {Settings::WindowHeight, now.height()}}))
+        m_prompts.message(this, QStringLiteral("Unable to save the settings in ") +
+                                    m_settings.location() +
+                                    QStringLiteral("; the window's size was not stored."));
+}
+
+// Closed by any way, or hidden while an automation client holds the program; a minimised
+// window's hide comes from the window system and keeps its size.
+void CDiskwrightDlg::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    if (!event->spontaneous())
+        StoreSize();
 }
 
 void CDiskwrightDlg::SetImage(std::unique_ptr<dw::DiskImage> image, bool readOnly) {
@@ -191,18 +264,7 @@ bool CDiskwrightDlg::OnInitDialog() {
 }
 
 void CDiskwrightDlg::SetLamp(int bitmapId) {
-    switch (bitmapId) {
-    case IDB_READ_ONLY:
-        m_stcStatusLamp->setPixmap(m_bmpReadOnly);
-        break;
-    case IDB_READ_WRITE:
-        m_stcStatusLamp->setPixmap(m_bmpReadWrite);
-        break;
-    default:
-        m_stcStatusLamp->setPixmap(m_bmpNoImage);
-        break;
-    }
-    m_stcStatusLamp->setProperty("bitmapId", bitmapId);
+    m_stcStatusLamp->SetBitmap(bitmapId);
 }
 
 void CDiskwrightDlg::EnableImageButtons() {
@@ -412,6 +474,31 @@ void CDiskwrightDlg::OnDelete() {
         ReadDirectory();
 }
 
+void CDiskwrightDlg::OnRename() {
+    int row = m_lstFiles->currentIndex().row();
+    if (!IsItemSelected(row))
+        row = GetFirstSelectedItem();
+    m_lstFiles->EditName(row);
+}
+
+void CDiskwrightDlg::OnRenameFile(int row, const QString& name) {
+    if (!m_pImage || row < 0 || row >= m_lstFiles->GetItemCount() || RefusedReadOnly())
+        return;
+    // The editor holds the name column: the extension stays. UTF-8 keeps any character that
+    // is no FLEX one from passing for one, so the engine refuses it.
+    const dw::EntryFields file = RowFields(row);
+    const dw::Status status = dw::renameFile(*m_pImage, file.name + "." + file.ext,
+                                             name.toUtf8().toStdString() + "." + file.ext);
+    if (!status.ok()) {
+        m_prompts.message(this, text(status.text()));
+        TellNotice();
+        return;
+    }
+    // The entry keeps its place in the directory, and so its row.
+    ReadDirectory();
+    m_lstFiles->setCurrentItem(m_lstFiles->topLevelItem(row));
+}
+
 bool CDiskwrightDlg::RunChange(const std::function<void()>& steps) {
     dw::ImageChange change(*m_pImage);
     if (!change.status().ok()) {
@@ -464,16 +551,19 @@ void CDiskwrightDlg::OnExport() {
 void CDiskwrightDlg::ExportFile(const dw::EntryFields& file,
                                 const std::filesystem::path& destination) {
     dw::ExtractOptions options;
-    options.addLineFeeds = m_app.m_bAddLineFeeds;
+    options.newline = m_app.m_bAddLineFeeds ? dw::Newline::CrLf : dw::Newline::Cr;
     options.expandTabs = m_app.m_bExpandTabs;
     dw::ExtractResult result;
+    int reason = 0;
     {
         const WaitCursor wait;
+        errno = 0;
         // Save As has already asked before replacing; several files replace without asking.
         result = dw::exportFile(*m_pImage, file, destination, true, options);
+        reason = errno;
     }
     if (!result.status.ok())
-        m_prompts.message(this, copyFailureText(result.status, dw::UnableToOpenTargetText));
+        m_prompts.message(this, copyFailureText(result.status, reason));
     else if (result.chainEndedEarly)
         m_prompts.message(this, QString::fromLatin1(dw::UnexpectedEndOfChainText));
     TellNotice();
@@ -516,14 +606,27 @@ void CDiskwrightDlg::OnDblclkFileList() {
     const dw::EntryFields file = RowFields(rows.front());
     std::filesystem::path path;
     dw::ExtractResult result;
+    int reason = 0;
     {
         const WaitCursor wait;
+        errno = 0;
         result = dw::viewCopy(*m_pImage, file, nativePath(m_settings.get(Settings::TempDir)),
                               m_app.m_bAddLineFeeds, m_app.m_bExpandTabs, path);
+        reason = errno;
     }
     TellNotice();
+    if (result.status.code() == dw::ErrorCode::OpenFailed) {
+        // The copy could not be made: say where, and which folder to look at.
+        const dw::Status failed(dw::ErrorCode::OpenFailed,
+                                std::string("Unable to open target file ") + path.string());
+        m_prompts.message(this, copyFailureText(failed, reason) +
+                                    QStringLiteral(". Make sure the temporary folder ") +
+                                    QFile::decodeName(path.parent_path().c_str()) +
+                                    QStringLiteral(" exists and can be written."));
+        return;
+    }
     if (!result.status.ok()) {
-        m_prompts.message(this, copyFailureText(result.status, dw::UnableToOpenTempTargetText));
+        m_prompts.message(this, copyFailureText(result.status, reason));
         return;
     }
     if (result.chainEndedEarly)
@@ -536,7 +639,10 @@ void CDiskwrightDlg::OnDblclkFileList() {
     }
     QString error;
     if (!startEditor(m_app.m_strEditorPath, QFile::decodeName(path.c_str()), error))
-        m_prompts.message(this, error, Prompts::Icon::Information);
+        m_prompts.message(this,
+                          QStringLiteral("Unable to start the editor ") + m_app.m_strEditorPath +
+                              QStringLiteral(": ") + error,
+                          Prompts::Icon::Information);
 }
 
 // The new path holds until the program ends; only the start-up stores the editor path.

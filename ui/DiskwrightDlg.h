@@ -9,17 +9,19 @@
 #include "engine/RowFields.h"
 
 #include <QDialog>
-#include <QPixmap>
 
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class CDiskwrightDlgAutoProxy;
 class CListCtrlEx;
 class Prompts;
+class CStatusLamp;
 class QAction;
+class QGroupBox;
 class QLabel;
 class QPushButton;
 namespace dw {
@@ -70,15 +72,26 @@ public slots:
     void OnDblclkFileList();
     void OnAbout();
     void OnCancel();
+    // F2 and the context menu: the name editor over the current selected row.
+    void OnRename();
+    // The name editor of `row` ended with `name`: the file is renamed on the disk.
+    void OnRenameFile(int row, const QString& name);
 
     // Escape and the close box end here, as the Close button does.
     void reject() override { OnCancel(); }
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void CreateControls();
+    // The template's size is the least; the list takes what the window has beyond it, the
+    // buttons keep to the right edge and the volume box to the top.
+    void PlaceControls();
+    QSize StoredSize() const;
+    void StoreSize();
     void SetLamp(int bitmapId);
     void EnableImageButtons();
     int ShowListing(const dw::Listing& listing);
@@ -109,12 +122,13 @@ private:
     QString m_strTitle;
     std::unique_ptr<dw::DiskImage> m_pImage;
     bool m_bReadOnly = false;
-    QPixmap m_bmpReadOnly;
-    QPixmap m_bmpNoImage;
-    QPixmap m_bmpReadWrite;
+    QSize m_sizeTemplate;
+    // The controls that keep to the right edge, with their places in the template.
+    std::vector<std::pair<QWidget*, QPoint>> m_rightColumn;
+    QGroupBox* m_grpVolume = nullptr;
 
     QPushButton* m_btnRefresh = nullptr;
-    QLabel* m_stcStatusLamp = nullptr;
+    CStatusLamp* m_stcStatusLamp = nullptr;
     QPushButton* m_btnOptions = nullptr;
     QPushButton* m_btnEditor = nullptr;
     QPushButton* m_btnCreateDisk = nullptr;
@@ -129,5 +143,6 @@ private:
     QPushButton* m_btnOpenDisk = nullptr;
     QPushButton* m_btnClose = nullptr;
     QAction* m_actAbout = nullptr;
+    QAction* m_actRename = nullptr;
     CDiskwrightDlgAutoProxy* m_pAutoProxy = nullptr;
 };

@@ -19,7 +19,9 @@ CEditorPathDlg::CEditorPathDlg(Prompts& prompts, QWidget* parent)
                              "text files"),
               7, 13, 246, 8);
     m_editPath = placeControl(this, new QLineEdit(this), IDC_EDITOR_PATH, 7, 25, 218, 13);
+    m_editPath->setAccessibleName(QStringLiteral("Editor"));
     QPushButton* browse = addButton(this, IDC_BROWSE, QStringLiteral("..."), 228, 25, 18, 14);
+    browse->setAccessibleName(QStringLiteral("Browse"));
     QPushButton* ok = addButton(this, IDOK, QStringLiteral("OK"), 72, 47, 50, 14);
     QPushButton* cancel = addButton(this, IDCANCEL, QStringLiteral("Cancel"), 138, 47, 50, 14);
     ok->setDefault(true);

@@ -18,6 +18,7 @@ CFilespecDlg::CFilespecDlg(QWidget* parent) : QDialog(parent) {
     // Created in tab order: the edit first, so it takes the focus.
     m_edtFileSpec = placeControl(this, new QLineEdit(this), IDC_FILESPEC, 113, 48, 66, 12);
     m_edtFileSpec->setMaxLength(MaxLength);
+    m_edtFileSpec->setAccessibleName(QStringLiteral("8.3 filespec"));
     QPushButton* ok = addButton(this, IDOK, QStringLiteral("OK"), 129, 7, 50, 14);
     ok->setDefault(true);
     QPushButton* cancel = addButton(this, IDCANCEL, QStringLiteral("Cancel"), 129, 24, 50, 14);

@@ -24,11 +24,21 @@ Button* addCheckable(QWidget* dialog, int id, const char* text, int x, int y, in
     return placeControl(dialog, new Button(QString::fromLatin1(text), dialog), id, x, y, w, h);
 }
 
-// Radio buttons of one group exclude each other, and only each other.
+// Radio buttons of one group exclude each other, and only each other. Tab stops at the group's
+// checked button (the first while none is); the arrow keys move within the group.
 void group(QWidget* dialog, std::initializer_list<QRadioButton*> buttons) {
     auto* buttonGroup = new QButtonGroup(dialog);
     for (QRadioButton* button : buttons)
         buttonGroup->addButton(button);
+    const auto tabStop = [buttonGroup] {
+        const QList<QAbstractButton*> members = buttonGroup->buttons();
+        QAbstractButton* stop = buttonGroup->checkedButton();
+        for (QAbstractButton* button : members)
+            button->setFocusPolicy(button == (stop ? stop : members.front()) ? Qt::StrongFocus
+                                                                             : Qt::ClickFocus);
+    };
+    tabStop();
+    QObject::connect(buttonGroup, &QButtonGroup::buttonToggled, dialog, tabStop);
 }
 
 } // namespace
@@ -67,9 +77,12 @@ void CFormatDlg::CreateControls() {
     setFixedSize(units.size(179, 182));
 
     // The frames first, so the buttons inside them lie above them.
-    for (const QRect& frame : {QRect(7, 61, 78, 66), QRect(89, 61, 75, 51), QRect(56, 26, 116, 24)})
+    for (const auto& [frame, name] : {std::pair{QRect(7, 61, 78, 66), "Tracks"},
+                                      {QRect(89, 61, 75, 51), "Density"},
+                                      {QRect(56, 26, 116, 24), "Format"}})
         placeControl(this, new QGroupBox(this), IDC_STATIC, frame.x(), frame.y(), frame.width(),
-                     frame.height());
+                     frame.height())
+            ->setAccessibleName(QString::fromLatin1(name));
     addStatic(this, IDC_STATIC, QStringLiteral("Volume Name"), 12, 11, 48, 8);
     addStatic(this, IDC_STATIC, QStringLiteral("Tracks"), 28, 141, 26, 8);
     addStatic(this, IDC_STATIC, QStringLiteral("Sectors"), 92, 141, 28, 8);
@@ -96,6 +109,9 @@ void CFormatDlg::CreateControls() {
         addCheckable<QCheckBox>(this, IDC_DOUBLE_SIDED, "Double Sided", 95, 116, 59, 10);
     m_edtTracks = placeControl(this, new QLineEdit(this), IDC_TRACKS, 58, 139, 23, 12);
     m_edtSectors = placeControl(this, new QLineEdit(this), IDC_SECTORS, 122, 139, 23, 12);
+    m_edtVolumeName->setAccessibleName(QStringLiteral("Volume Name"));
+    m_edtTracks->setAccessibleName(QStringLiteral("Tracks"));
+    m_edtSectors->setAccessibleName(QStringLiteral("Sectors"));
     m_btnStart = addButton(this, IDOK, QStringLiteral("&Start"), 63, 161, 50, 14);
     m_btnClose = addButton(this, IDCANCEL, QStringLiteral("&Close"), 122, 161, 50, 14);
     m_btnStart->setDefault(true);
@@ -191,8 +207,14 @@ void CFormatDlg::ApplyTrackPreset(int tracks) {
 }
 
 void CFormatDlg::SetPresetBoxes(bool editable) {
-    m_edtTracks->setReadOnly(!editable);
-    m_edtSectors->setReadOnly(!editable);
+    // A box that cannot be typed in shows the dialog's ground, as read-only boxes do.
+    QPalette colours = palette();
+    if (!editable)
+        colours.setColor(QPalette::Base, colours.color(QPalette::Window));
+    for (QLineEdit* box : {m_edtTracks, m_edtSectors}) {
+        box->setReadOnly(!editable);
+        box->setPalette(colours);
+    }
 }
 
 void CFormatDlg::RefreshPreset() {

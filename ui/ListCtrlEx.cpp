@@ -5,17 +5,48 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <QValidator>
 
 namespace {
 
-// The name editor that Alt+click opens changes nothing: the list has no use for its result.
-class DiscardingDelegate : public QStyledItemDelegate {
+// FLEX names are upper case: what is typed shows so at once.
+class UpperCase : public QValidator {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    void setModelData(QWidget*, QAbstractItemModel*, const QModelIndex&) const override {}
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        input = input.toUpper();
+        return Acceptable;
+    }
+};
+
+// The name editor hands what was typed to the list's owner, which renames the file and lists
+// the disk again; the row itself keeps its text.
+class NameDelegate : public QStyledItemDelegate {
+public:
+    explicit NameDelegate(CListCtrlEx* list) : QStyledItemDelegate(list), list_(list) {}
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override {
+        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+        if (auto* line = qobject_cast<QLineEdit*>(editor)) {
+            line->setMaxLength(CListCtrlEx::NameLength);
+            line->setValidator(new UpperCase(line));
+            line->setAccessibleName(QStringLiteral("New file name"));
+        }
+        return editor;
+    }
+    void setModelData(QWidget* editor, QAbstractItemModel*,
+                      const QModelIndex& index) const override {
+        const auto* line = qobject_cast<QLineEdit*>(editor);
+        if (line && line->text() != index.data().toString())
+            list_->NameEdited(index.row(), line->text());
+    }
+
+private:
+    CListCtrlEx* list_;
 };
 
 // Shift, Ctrl or a button held: the mouse is busy with something else than reading cells.
@@ -54,7 +85,7 @@ CListCtrlEx::CListCtrlEx(QWidget* parent) : QTreeWidget(parent), m_tip(new CTitl
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setAllColumnsShowFocus(true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setItemDelegate(new DiscardingDelegate(this));
+    setItemDelegate(new NameDelegate(this));
     viewport()->setMouseTracking(true);
     // A click gives the focus in mousePressEvent, so that an Alt+click below the rows can
     // leave it where it is.
@@ -111,11 +142,23 @@ int CListCtrlEx::WidthToShow(const QString& text) const {
 
 void CListCtrlEx::InsertRow(int index, const QStringList& texts) {
     auto* item = new QTreeWidgetItem(texts);
-    // Editable only so that Alt+click can open the name editor; edits are never stored.
+    // Editable for the name editor; what it returns goes to nameEdited, not into the row.
     item->setFlags(item->flags() | Qt::ItemIsEditable);
     for (int column = 0; column < texts.size(); ++column)
         item->setTextAlignment(column, Qt::AlignLeft | Qt::AlignVCenter);
     insertTopLevelItem(index, item);
+}
+
+void CListCtrlEx::EditName(int row) {
+    if (row < 0 || row >= GetItemCount())
+        return;
+    HideCellTip();
+    setFocus(Qt::OtherFocusReason);
+    edit(model()->index(row, 0));
+}
+
+void CListCtrlEx::NameEdited(int row, const QString& name) {
+    emit nameEdited(row, name);
 }
 
 bool CListCtrlEx::EnableFullRowSelect(bool on) {
@@ -361,10 +404,8 @@ void CListCtrlEx::mousePressEvent(QMouseEvent* event) {
         // Alt+click edits the row's name and leaves the selection as it is.
         int row = -1;
         int column = -1;
-        if (CellFromPoint(event->position().toPoint(), row, column)) {
-            setFocus(Qt::MouseFocusReason);
-            edit(model()->index(row, 0));
-        }
+        if (CellFromPoint(event->position().toPoint(), row, column))
+            EditName(row);
         m_bAltClickHeld = true;
         event->accept();
         return;

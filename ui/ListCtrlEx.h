@@ -4,7 +4,8 @@
 // changes nothing. With full-row select on it paints its rows itself: a selected row is
 // highlighted up to the right edge of the list, every cell shows one line cut with "...", and
 // resting the mouse on a cut cell shows its whole text in a title tip. Alt+click on a row opens
-// an editor over its name whose result is thrown away.
+// an editor over its name: Enter (or leaving it) hands the new name to nameEdited, Escape
+// cancels; the row keeps its text either way.
 
 #include <QColor>
 #include <QList>
@@ -33,6 +34,13 @@ public:
     void InsertRow(int index, const QStringList& texts);
     // The width a column (other than the first) needs to show `text` uncut inside its insets.
     int WidthToShow(const QString& text) const;
+
+    // Opens the name editor over the row's first column.
+    void EditName(int row);
+    // The longest name the editor takes.
+    static constexpr int NameLength = 8;
+    // For the name editor: says that the name of `row` was edited to `name`.
+    void NameEdited(int row, const QString& name);
 
     // Selected rows stay highlighted while the list does not have the focus.
     void SetShowSelectionAlways(bool on) { m_bShowSelAlways = on; }
@@ -67,6 +75,10 @@ public:
     // `text` as it fits in `width` pixels: whole, or cut at the end with "..." (only "..."
     // when not even one character fits with it).
     static QString ElideText(const QFontMetrics& metrics, const QString& text, int width);
+
+signals:
+    // A name edit ended with a text other than the row's.
+    void nameEdited(int row, const QString& name);
 
 protected:
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option,

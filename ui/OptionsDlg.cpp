@@ -21,7 +21,8 @@ COptionsDlg::COptionsDlg(const SettingsStore& settings, QWidget* parent)
     setFixedSize(DialogUnits(font()).size(287, 89));
 
     // The group box first, so the boxes inside it lie above it.
-    placeControl(this, new QGroupBox(this), IDC_STATIC, 7, 7, 273, 51);
+    placeControl(this, new QGroupBox(this), IDC_STATIC, 7, 7, 273, 51)
+        ->setAccessibleName(QStringLiteral("Conversions"));
     m_chkAddLineFeeds = addCheckBox(this, IDC_ADD_LINE_FEEDS,
                                     QStringLiteral("Add Linefeeds during Export"), 13, 17, 105, 10);
     m_chkStripLineFeeds =

@@ -33,10 +33,12 @@ CProgressDlg::CProgressDlg(const QString& caption) {
     cancel_->setAutoDefault(false);
     progressBar_ = placeControl(this, new QProgressBar(this), IDC_PROGRESS_BAR, 15, 34, 154, 13);
     progressBar_->setTextVisible(false);
+    progressBar_->setAccessibleName(QStringLiteral("Progress"));
     progressBar_->setRange(rangeLow_, rangeHigh_);
     progressBar_->setValue(rangeLow_);
     percent_ = addStatic(this, IDC_PROGRESS_PERCENT, QStringLiteral(" 0 %"), 85, 23, 18, 8);
-    addStatic(this, IDC_PROGRESS_STATUS, QString(), 13, 7, 158, 8);
+    addStatic(this, IDC_PROGRESS_STATUS, QString(), 13, 7, 158, 8)
+        ->setAccessibleName(QStringLiteral("Status"));
     connect(cancel_, &QPushButton::clicked, this, &CProgressDlg::OnCancel);
 }
 

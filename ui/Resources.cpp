@@ -4,7 +4,6 @@
 #include <QtGlobal>
 
 void initDiskwrightResources() {
-    Q_INIT_RESOURCE(diskwright);
     Q_INIT_RESOURCE(icons);
 }
 

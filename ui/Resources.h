@@ -1,7 +1,7 @@
 #pragma once
 
-// The pictures compiled in from res/diskwright.qrc. The resources live in a static library, so
-// every window that uses them registers them first (once is enough; again is harmless).
+// The application icon's pictures, compiled in by res/. The resources live in a static library,
+// so every window that uses them registers them first (once is enough; again is harmless).
 void initDiskwrightResources();
 
 class QIcon;

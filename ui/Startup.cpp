@@ -46,10 +46,11 @@ int InitInstance(CDiskwrightApp& app, Prompts& prompts, SettingsStore& settings,
         proxy = std::make_unique<CDiskwrightDlgAutoProxy>();
         if (!proxy->Register(environment.bus ? *environment.bus : QDBusConnection::sessionBus()))
             proxy.reset();
-    } else if (!environment.activationFolder.isEmpty()) {
-        // Checked at every start and rewritten when it differs, so a damaged file is repaired.
+    }
+    // The package registers the automation service; the user's folders are only tidied.
+    if (!environment.activationFolder.isEmpty()) {
         QString error;
-        if (!installActivationFile(environment.activationFolder, environment.executable, error))
+        if (!removeOwnActivationFile(environment.activationFolder, environment.executable, error))
             std::fprintf(stderr, "Diskwright: %s\n", qPrintable(error));
     }
 

@@ -18,8 +18,8 @@ class SettingsStore;
 // What the start-up touches outside the process.
 struct StartupEnvironment {
     ImageOpener opener = defaultImageOpener();
-    // A start by the user writes the session-bus activation file here (none when empty),
-    // naming `executable`.
+    // The user's session-bus activation folder, where an earlier version wrote the file naming
+    // `executable` that every start removes (none when empty).
     QString activationFolder;
     QString executable;
     // The bus an automation start serves on; the session bus when none is given.

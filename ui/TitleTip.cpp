@@ -4,7 +4,11 @@
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyleHints>
 #include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 // No active window of ours: another application has the user's attention.
@@ -107,8 +111,26 @@ void CTitleTip::mouseMoveEvent(QMouseEvent* event) {
                                 Qt::NoButton, event->buttons(), event->modifiers()));
 }
 
+// The window system does not always make a second press on the tip a double click (the tip
+// comes up again under the first): a press soon after one on the same spot is one here.
 void CTitleTip::mousePressEvent(QMouseEvent* event) {
+    const QStyleHints* hints = QGuiApplication::styleHints();
+    const QPointF moved = event->globalPosition() - m_ptLastPress;
+    const bool second =
+        event->button() == m_nLastPressButton &&
+        event->timestamp() - m_nLastPressTime <= ulong(hints->mouseDoubleClickInterval()) &&
+        std::max(std::abs(moved.x()), std::abs(moved.y())) <= hints->mouseDoubleClickDistance();
+    m_nLastPressButton = second ? Qt::NoButton : event->button();
+    m_nLastPressTime = event->timestamp();
+    m_ptLastPress = event->globalPosition();
     ForwardButton(event);
+    if (second) {
+        QMouseEvent doubleClick(QEvent::MouseButtonDblClick, event->position(),
+                                event->globalPosition(), event->button(), event->buttons(),
+                                event->modifiers());
+        doubleClick.setTimestamp(event->timestamp());
+        ForwardButton(&doubleClick);
+    }
 }
 
 void CTitleTip::mouseReleaseEvent(QMouseEvent* event) {
@@ -116,6 +138,7 @@ void CTitleTip::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void CTitleTip::mouseDoubleClickEvent(QMouseEvent* event) {
+    m_nLastPressButton = Qt::NoButton;
     ForwardButton(event);
 }
 

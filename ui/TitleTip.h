@@ -62,4 +62,8 @@ private:
     QColor m_crFore;
     int m_nTextMargin = 2;
     QString m_strText;
+    // The last press on the tip, to know the second of a double click.
+    Qt::MouseButton m_nLastPressButton = Qt::NoButton;
+    ulong m_nLastPressTime = 0;
+    QPointF m_ptLastPress;
 };

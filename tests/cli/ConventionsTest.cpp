@@ -78,6 +78,17 @@ TEST(CliStreams, DataOnStdoutReportsOnStderr) {
     CliRun empty = cli({"import", image, "-", "--name", "empty.txt"}, "");
     EXPECT_EQ(empty.code, 1);
     EXPECT_THAT(empty.err, HasSubstr(": standard input: standard input is empty"));
+
+    // "create -" writes to standard output the image a file would get, and no file "-".
+    const std::string made = tempPath("stdout-twin.dsk");
+    fs::remove(made);
+    ASSERT_EQ(cli({"create", made, "--tracks", "35"}).code, 0);
+    CliRun created = cli({"create", "-", "--tracks", "35"});
+    EXPECT_EQ(created.code, 0) << created.err;
+    EXPECT_EQ(created.out, readFileText(made));
+    EXPECT_THAT(created.err, HasSubstr("Wrote to standard output: FLEX, 35 tracks"));
+    EXPECT_FALSE(fs::exists("-"));
+    EXPECT_EQ(cli({"create", "-", "--json"}).code, 2);
 }
 
 TEST(CliStreams, BuiltProgramPipesOneFileAlone) {
@@ -210,6 +221,7 @@ TEST(CliJson, EveryDocumentParsesAndCarriesItsKeys) {
         {{"create", tempPath("json-new.dsk"), "--tracks", "35"},
          {"layout", "tracks", "sectorsPerTrack"}},
         {{"repair", image, "--yes"}, {"needed", "repaired"}},
+        {{"link", image, "README.TXT"}, {"name", "start"}},
         {{"info", tempPath("json-missing.dsk")}, {}},
     };
     for (const Case& c : cases) {
@@ -321,4 +333,5 @@ TEST(CliCompletion, CompletesCommandsOptionsAndNamesOnTheImage) {
     EXPECT_THAT(complete("export " + image + " --mo"), HasSubstr("--mode\n"));
     EXPECT_EQ(complete("export " + image + " RE"), "README.TXT\n");
     EXPECT_EQ(complete("delete " + image + " G"), "GAME.BIN\n");
+    EXPECT_EQ(complete("export " + image + " --to ''"), "s19\nihex\nbin\n");
 }

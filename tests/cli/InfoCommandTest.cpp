@@ -18,7 +18,10 @@ TEST(CliInfo, InfoAndListShowTheWindowsTexts) {
     EXPECT_EQ(info.code, 0) << info.err;
     EXPECT_NE(info.out.find("Volume Label       SYSTEM [1]"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("Remaining Sectors     337"), std::string::npos) << info.out;
-    EXPECT_NE(info.out.find("File Count             2"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("File Count             2\nTracks             35\n"
+                            "Sectors per Track  10\n"),
+              std::string::npos)
+        << info.out;
 
     CliRun listing = cli({"list", path});
     EXPECT_EQ(listing.code, 0);

@@ -2,8 +2,12 @@
 // run on a model of its processor and of the floppy controller, loads the first file of a new
 // image record by record and starts it at its transfer address.
 
+#include "engine/BootLink.h"
 #include "engine/BootSectors.h"
 #include "engine/Create.h"
+#include "engine/Directory.h"
+#include "engine/HexRecords.h"
+#include "tests/support/Answers.h"
 #include "tests/support/Cpu6800.h"
 #include "tests/support/Cpu6809.h"
 #include "tests/support/Wd179x.h"
@@ -80,6 +84,15 @@ FlexBinary makeBinary(std::uint16_t base, std::uint16_t transfer) {
     return binary;
 }
 
+std::vector<std::uint8_t> blankImage(const dw::FormatParameters& p) {
+    std::ostringstream out;
+    dw::NullProgress progress;
+    EXPECT_EQ(dw::CreateBlankImage(p, out, {2026, 1, 2, 3, 4}, progress).outcome,
+              dw::CreateOutcome::Completed);
+    const std::string text = out.str();
+    return {text.begin(), text.end()};
+}
+
 // A new image with the boot sector, and `file` as its first file: its chain takes the head of
 // the free chain from 1/1 on, as the first import into a new image does.
 std::vector<std::uint8_t> imageWithFile(dw::Processor processor,
@@ -88,12 +101,7 @@ std::vector<std::uint8_t> imageWithFile(dw::Processor processor,
     dw::FormatParameters p;
     p.processor = processor;
     p.volumeName = "BOOT";
-    std::ostringstream out;
-    dw::NullProgress progress;
-    EXPECT_EQ(dw::CreateBlankImage(p, out, {2026, 1, 2, 3, 4}, progress).outcome,
-              dw::CreateOutcome::Completed);
-    const std::string text = out.str();
-    std::vector<std::uint8_t> image(text.begin(), text.end());
+    std::vector<std::uint8_t> image = blankImage(p);
     const int spt = static_cast<int>(dw::sectorsPerTrack(p));
     sectorsPerTrack = spt;
 
@@ -156,6 +164,15 @@ BootOutcome boot(const std::vector<std::uint8_t>& image, int spt, std::uint16_t 
     return outcome;
 }
 
+// Every record landed, and nothing else below the loaders was touched.
+void expectLoaded(const BootOutcome& outcome, const FlexBinary& binary) {
+    for (std::uint32_t address = 0; address < 0xA000; ++address) {
+        auto it = binary.expected.find(static_cast<std::uint16_t>(address));
+        const std::uint8_t want = it == binary.expected.end() ? 0 : it->second;
+        ASSERT_EQ(outcome.memory[address], want) << "at " << address;
+    }
+}
+
 struct LoaderCase {
     dw::Processor processor;
     const char* listing;
@@ -202,12 +219,7 @@ TEST_P(BootLoader, LoadsTheFirstFileAndStartsIt) {
     EXPECT_TRUE(outcome.faults.empty()) << outcome.faults.front();
     EXPECT_EQ(outcome.latch, 0);
     EXPECT_EQ(outcome.sectorsRead, static_cast<int>((binary.file.size() + 251) / 252));
-    // Every record landed, and nothing else below the loader was touched.
-    for (std::uint32_t address = 0; address < 0xA000; ++address) {
-        auto it = binary.expected.find(static_cast<std::uint16_t>(address));
-        const std::uint8_t want = it == binary.expected.end() ? 0 : it->second;
-        ASSERT_EQ(outcome.memory[address], want) << "at " << address;
-    }
+    expectLoaded(outcome, binary);
 }
 
 TEST_P(BootLoader, ReadErrorReturnsToTheMonitor) {
@@ -240,3 +252,78 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& param) {
         return param.param.processor == dw::Processor::M6800 ? "M6800" : "M6809";
     });
+
+// The road of a cross-developed program: S-records made into a FLEX binary that lands after
+// another file (not at track 1 sector 1), the boot sector linked to it, and the 6809 loader
+// loading and starting it. What the loader cannot read is refused and changes nothing.
+TEST(BootLink, ProgramFromSRecordsBootsOnThe6809AfterLink) {
+    const FlexBinary binary = makeBinary(0x0400, 0x0400);
+    dw::MemoryImage memory;
+    for (const auto& [address, value] : binary.expected)
+        memory.load(address, value);
+    memory.start = binary.transfer;
+    dw::MemoryImage program;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(dw::readRecords(dw::RecordFormat::SRecords, dw::writeSRecords(memory, "FLEX.SYS"),
+                                program, warnings)
+                    .ok());
+
+    // Each case: a new 6809 image, a text file of 3 sectors, the program, then link.
+    struct Case {
+        bool doubleSided;
+        bool boot;
+        const char* linked;  // the file to link
+        std::string problem; // the refusal, or the warning
+    };
+    const Case cases[] = {
+        {false, true, "FLEX.SYS", ""},
+        {false, true, "FIRST.TXT",
+         "FIRST.TXT has no transfer record, so the loader loads it and returns to the monitor"},
+        {true, true, "FLEX.SYS",
+         "FLEX.SYS cannot be booted: its sector 001-019 lies on the second side, and the boot "
+         "loader reads only sectors 1-18 of a track; nothing was changed"},
+        {false, false, "FLEX.SYS",
+         "the boot sector is all zeros, so no loader would read the link; nothing was changed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.problem);
+        dw::FormatParameters p;
+        p.tracks = 35;
+        p.doubleSided = c.doubleSided;
+        p.includeBootSector = c.boot;
+        std::vector<std::uint8_t> bytes = blankImage(p);
+        auto image = dw::DiskImage::inMemory(bytes, false);
+        Answers answers(Answer::Unexpected);
+        dw::ImportOptions options;
+        options.mode = dw::ImportMode::Binary;
+        dw::ImportSession session(*image, options, answers);
+        ASSERT_TRUE(
+            session.importBytes(std::vector<std::uint8_t>(600, 'x'), "FIRST.TXT", "-").committed);
+        ASSERT_TRUE(session.importBytes(dw::flexBinary(program), "FLEX.SYS", "-").committed);
+        dw::Listing listing;
+        ASSERT_TRUE(dw::readListing(*image, listing).ok());
+        const dw::DirectoryEntry& file =
+            listing.entries[std::string(c.linked) == "FLEX.SYS" ? 1 : 0];
+        const int spt = static_cast<int>(dw::sectorsPerTrack(p));
+        // Until the link, the loader loads the first file, which starts nothing.
+        EXPECT_FALSE(boot<Cpu6809>(bytes, spt, 0xE014, 0xC100, binary.transfer).reachedTransfer);
+        const std::vector<std::uint8_t> before = bytes;
+
+        const dw::BootLinkResult result = dw::linkBootFile(*image, file);
+        if (!result.status.ok()) {
+            EXPECT_EQ(result.status.text(), c.problem);
+            EXPECT_EQ(bytes, before);
+            continue;
+        }
+        EXPECT_EQ(result.warnings, c.problem.empty() ? std::vector<std::string>{}
+                                                     : std::vector<std::string>{c.problem});
+        EXPECT_EQ(bytes[dw::BootStartTrackOffset], file.startLink.track);
+        EXPECT_EQ(bytes[dw::BootStartSectorOffset], file.startLink.sector);
+        if (!c.problem.empty())
+            continue;
+        EXPECT_EQ(file.startLink, (dw::SectorLink{1, 4}));
+        const BootOutcome outcome = boot<Cpu6809>(bytes, spt, 0xE014, 0xC100, binary.transfer);
+        EXPECT_TRUE(outcome.reachedTransfer);
+        expectLoaded(outcome, binary);
+    }
+}

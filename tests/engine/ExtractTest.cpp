@@ -48,7 +48,7 @@ Copy extract(ImageBuilder& b, int count, const dw::ExtractOptions& options, bool
 dw::ExtractOptions opts(bool expand, bool addLf, dw::CopyVariant v = dw::CopyVariant::Export) {
     dw::ExtractOptions o;
     o.expandTabs = expand;
-    o.addLineFeeds = addLf;
+    o.newline = addLf ? dw::Newline::CrLf : dw::Newline::Cr;
     o.variant = v;
     return o;
 }
@@ -77,6 +77,12 @@ TEST(Extract, TextRulesOnOneSectorWithEachSwitch) {
                             nuls(246));
     // The view copy drops the NUL padding.
     EXPECT_EQ(extract(b, 1, opts(true, true, View)).out, "AB   C\r\n");
+    // Line feeds alone: a CR becomes LF; the NULs at the end of the file go, others stay.
+    dw::ExtractOptions lf = opts(true, true);
+    lf.newline = dw::Newline::Lf;
+    EXPECT_EQ(extract(b, 1, lf).out, "AB   C\n");
+    ImageBuilder inner = fileImage({{'A', 0, 0x0D}, {}});
+    EXPECT_EQ(extract(inner, 2, lf).out, std::string("A\0\n", 3));
     EXPECT_FALSE(both.result.chainEndedEarly);
 }
 

@@ -188,7 +188,7 @@ private slots:
         writeFileBytes(older, bytesOf("older"));
         w.select({2});
         w.prompts.expectSaveFile(q(older));
-        w.prompts.expectMessage({"THREE.TXT", "left as it was"});
+        w.prompts.expectMessage({"THREE.TXT", "left as it was", "(File too large)"});
         {
             const FileSizeLimit limit(500);
             w.press(IDC_EXPORT);
@@ -321,11 +321,41 @@ private slots:
         w.prompts.expectMessage({"No Editor defined"});
         w.dlg.OnDblclkFileList();
         w.app.m_strEditorPath = temp + "/no such editor";
-        w.prompts.expectMessage({});
+        w.prompts.expectMessage({"Unable to start the editor " + temp + "/no such editor: "});
         w.dlg.OnDblclkFileList();
         QCOMPARE(w.prompts.icons.last(), Prompts::Icon::Information);
+        qputenv("TEMP", (temp + "/gone").toLocal8Bit());
+        w.prompts.expectMessage({"Unable to open target file " + temp + "/gone/HELLO.TXT (No such",
+                                 "temporary folder " + temp + "/gone exists"});
+        w.dlg.OnDblclkFileList();
         qunsetenv("TEMP");
         QVERIFY(w.prompts.allShown());
+    }
+
+    // Alt+click or F2, a name, Enter: renamed on the disk; a name taken: refused, the row stays.
+    void renameInPlace() {
+        const std::string path = fourFileImage();
+        Window w(path);
+        w.dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w.dlg));
+        auto rename = [&](const QString& name) {
+            auto* editor = w.list()->findChild<QLineEdit*>();
+            QVERIFY(editor && editor->isVisible());
+            editor->selectAll();
+            QTest::keyClicks(editor, name);
+            QTest::keyClick(editor, Qt::Key_Return);
+            QTRY_VERIFY(!w.list()->findChild<QLineEdit*>());
+        };
+        QTest::mouseClick(w.list()->viewport(), Qt::LeftButton, Qt::AltModifier,
+                          w.list()->CellRect(1, 0).center());
+        rename("binary");
+        QTRY_COMPARE(rowsOf(w.dlg)[1].left(11), QString("BINARY|BIN|"));
+        w.select({2});
+        w.prompts.expectMessage({"THREE.TXT was not renamed: HELLO.TXT is already on the disk"});
+        QTest::keyClick(&w.dlg, Qt::Key_F2);
+        rename("hello");
+        QTRY_VERIFY(w.prompts.messages.size() == 1 && w.prompts.allShown());
+        QVERIFY(rowsOf(w.dlg)[2].startsWith("THREE|TXT|"));
     }
 
     // While another program changes the image (after a short wait), or while it is open for
@@ -360,6 +390,8 @@ private slots:
             if (busy)
                 w.prompts.expectMessage({refusal});
             w.press(IDC_REFRESH);
+            w.prompts.expectMessage({refusal}); // Rename too
+            w.dlg.OnRenameFile(0, "NEW");
             dw::DiskImage::setLockWait(std::chrono::seconds(3));
             QCOMPARE(rowsOf(w.dlg).size(), 4);
             QVERIFY(readFileBytes(path) == before);

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QtTest>
 
 using namespace dwtest;
@@ -243,24 +244,41 @@ private slots:
         QVERIFY(!tip.isVisible());
     }
 
-    void altClickEditsTheNameAndChangesNothing() {
+    // Enter hands the name on in upper case, Escape drops it; the row and the selection stay.
+    void altClickEditsTheName() {
         Fixture f;
         CListCtrlEx* list = f.list;
+        QSignalSpy edited(list, &CListCtrlEx::nameEdited);
         list->SelectRow(0, true);
         const QList<bool> before = f.selection();
         QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::AltModifier, QPoint(10, 200));
         QVERIFY(f.button->hasFocus()); // below the rows: nothing at all
         QVERIFY(!list->findChild<QLineEdit*>());
 
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::AltModifier, f.centre(2, 1));
-        auto* editor = list->findChild<QLineEdit*>();
-        QVERIFY(editor && editor->isVisible());
-        QCOMPARE(editor->text(), QString("THIRDONE"));
-        QTest::keyClicks(editor, "XY");
-        QTest::keyClick(editor, Qt::Key_Return);
-        QTRY_VERIFY(!list->findChild<QLineEdit*>() || !list->findChild<QLineEdit*>()->isVisible());
+        for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::AltModifier, f.centre(2, 1));
+            auto* editor = list->findChild<QLineEdit*>();
+            QVERIFY(editor && editor->isVisible());
+            QCOMPARE(editor->text(), QString("THIRDONE"));
+            editor->selectAll();
+            QTest::keyClicks(editor, "new-name.x");
+            QTest::keyClick(editor, key);
+            QTRY_VERIFY(!list->findChild<QLineEdit*>());
+        }
+        QCOMPARE(QList<QVariantList>(edited), QList<QVariantList>({{2, QString("NEW-NAME")}}));
         QCOMPARE(list->GetItemText(2, 0), QString("THIRDONE"));
         QCOMPARE(f.selection(), before);
+    }
+
+    // The tip forwards a double-click as one: the row beneath is opened as any other.
+    void doubleClickThroughTheTip() {
+        Fixture f;
+        QSignalSpy opened(f.list, &QTreeWidget::itemDoubleClicked);
+        QVERIFY(f.rest(2, 0));
+        QTest::mouseClick(f.tip().windowHandle(), Qt::LeftButton, {}, QPoint(4, 4));
+        QTest::mouseDClick(f.tip().windowHandle(), Qt::LeftButton, {}, QPoint(4, 4));
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened[0][0].value<QTreeWidgetItem*>(), f.list->topLevelItem(2));
     }
 
     void focusAndSelectionRepaintOnlyTheirRows() {

@@ -391,6 +391,19 @@ private slots:
         QVERIFY(w.prompts.allShown());
     }
 
+    // The template's size is the least; a larger one comes back at the next start.
+    void sizeKeptAcrossACloseByEscape() {
+        auto w = std::make_unique<Window>();
+        QCOMPARE(w->dlg.minimumSize(), DialogUnits(w->dlg.font()).size(346, 223));
+        w->dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w->dlg));
+        const QSize larger = w->dlg.size() + QSize(100, 120);
+        w->dlg.resize(larger);
+        QTest::keyClick(&w->dlg, Qt::Key_Escape);
+        w = std::make_unique<Window>();
+        QCOMPARE(w->dlg.size(), larger);
+    }
+
     void closeButtonEscapeAndCloseBoxEndTheWindow() {
         {
             Window w;

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -170,6 +171,9 @@ private slots:
         QTest::newRow("only a switch") << QStringList{"/Embedding"} << "" << true;
         QTest::newRow("dash switch") << QStringList{"a.dsk", "-automation"} << "a.dsk" << true;
         QTest::newRow("no automation") << QStringList{"/Unregserver", "-Regserver"} << "" << false;
+        QTest::newRow("-Automation") << QStringList{"-Automation", "--x=1", "-?x"} << "" << true;
+        QTest::newRow("-Embedding") << QStringList{"a.dsk", "-Embedding"} << "a.dsk" << true;
+        QTest::newRow("/Automation") << QStringList{"/Automation"} << "" << true;
         QTest::newRow("other spelling is a path")
             << QStringList{"/embedding"} << "/embedding" << false;
         QTest::newRow("a folder named like a word")
@@ -182,6 +186,25 @@ private slots:
         QFETCH(bool, automation);
         QCOMPARE(CDiskwrightApp::imageArgument(arguments), image);
         QCOMPARE(CDiskwrightApp::IsAutomationStart(arguments), automation);
+    }
+
+    // Help needs no display; without one the window says so in one line.
+    void programWithoutADisplay() {
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        environment.insert("DISPLAY", ":4711");
+        program.setProcessEnvironment(environment);
+        for (const char* argument : {"--help", "/Automation"}) {
+            program.start(DW_WINDOW_PROGRAM, {argument});
+            QVERIFY(program.waitForFinished(60000));
+            const QString said = program.readAllStandardOutput() + program.readAllStandardError();
+            const bool help = *argument == '-';
+            QCOMPARE(program.exitCode(), help ? 0 : 1);
+            const char* want =
+                help ? "Usage: diskwright" : "diskwright: no display could be opened (";
+            QVERIFY2(said.startsWith(want) && (help || said.count('\n') == 1), qPrintable(said));
+        }
     }
 
     void commandLineImageOpensReadWrite() {
@@ -345,7 +368,7 @@ private slots:
                            QDir::tempPath() + "/settings-StartupTest");
     }
 
-    void activationFileAtUserStarts_data() {
+    void earlierActivationFileIsRemoved_data() {
         QTest::addColumn<QString>("executable");
         QTest::addColumn<QString>("exec");
         QTest::newRow("plain path") << "/usr/bin/diskwright"
@@ -354,7 +377,9 @@ private slots:
                                        << "'/opt/it'\\''s mine/diskwright'";
     }
 
-    void activationFileAtUserStarts() {
+    // The file an earlier version wrote for this program goes at any start; nothing is written,
+    // and a file naming another program stays.
+    void earlierActivationFileIsRemoved() {
         QFETCH(QString, executable);
         QFETCH(QString, exec);
         SettingsStore().set(Settings::EditorPath, "vi");
@@ -365,10 +390,10 @@ private slots:
         environment.bus = QDBusConnection::connectToBus("unix:path=/nonexistent/bus", "no-bus");
         const QString file =
             environment.activationFolder + "/org.larkspurworkshop.Diskwright.service";
-        const QString expected =
-            "[D-BUS Service]\nName=org.larkspurworkshop.Diskwright\nExec=" + exec +
-            " -Automation\n";
-
+        const auto written = [&](const QString& program) {
+            return "[D-BUS Service]\nName=org.larkspurworkshop.Diskwright\nExec=" + program +
+                   " -Automation\n";
+        };
         auto run = [&](const QStringList& arguments) {
             CDiskwrightApp app;
             ScriptedPrompts prompts; // no message: an automation start without a bus is silent
@@ -378,19 +403,17 @@ private slots:
             QVERIFY(prompts.allShown());
         };
         run({});
-        QCOMPARE(fileText(file), expected);
+        QVERIFY(!QFileInfo::exists(environment.activationFolder));
 
-        // Every start by the user repairs the file; an automation start leaves it alone.
-        writeFileBytes(file.toStdString(), {'x'});
-        run({"-Automation"});
-        QCOMPARE(fileText(file), QString("x"));
-        run({"/Unregserver"});
-        QCOMPARE(fileText(file), expected);
-
-        // A folder that cannot be made is reported with its name.
-        QString error;
-        QVERIFY(!installActivationFile(file + "/services", executable, error));
-        QVERIFY(error.contains(file + "/services"));
+        QVERIFY(QDir().mkpath(environment.activationFolder));
+        for (const QStringList& arguments : {QStringList{}, QStringList{"-Automation"}}) {
+            writeFileText(file.toStdString(), written(exec).toStdString());
+            run(arguments);
+            QVERIFY(!QFileInfo::exists(file));
+        }
+        writeFileText(file.toStdString(), written("/opt/other/diskwright").toStdString());
+        run({});
+        QCOMPARE(fileText(file), written("/opt/other/diskwright"));
     }
 
     void editorNamedWithoutFolderIsFoundOnPath() {
