@@ -49,6 +49,34 @@ std::vector<SectorLink> except(const std::vector<SectorLink>& sectors,
     return result;
 }
 
+// Every data sector within the geometry: free when nobody but the free chain holds it, kept
+// when only entries that name it do.
+void sortSectors(DiskImage& image, const SectorMap& map, RepairPlan& plan) {
+    for (int track = 1; track <= map.sir().maxTrack; ++track)
+        for (int sector = 1; sector <= map.sir().maxSector; ++sector) {
+            const SectorLink link{static_cast<std::uint8_t>(track),
+                                  static_cast<std::uint8_t>(sector)};
+            if (!image.contains(link))
+                continue;
+            if (!map.owned(link) || map.ownedOnlyBy(link, {OwnerKind::Free}))
+                plan.chain.push_back(link);
+            else if (namedOnly(map, link))
+                plan.kept.push_back(link);
+        }
+}
+
+// The links of the new chain that differ from what its sectors hold now.
+Status countRelinks(DiskImage& image, RepairPlan& plan) {
+    for (std::size_t i = 0; i < plan.chain.size(); ++i) {
+        const SectorLink next = i + 1 < plan.chain.size() ? plan.chain[i + 1] : SectorLink{};
+        SectorLink current;
+        if (Status status = image.readLink(plan.chain[i], current); !status.ok())
+            return status;
+        plan.relinked += current != next;
+    }
+    return {};
+}
+
 } // namespace
 
 Status planRepair(DiskImage& image, RepairPlan& plan) {
@@ -69,18 +97,7 @@ Status planRepair(DiskImage& image, RepairPlan& plan) {
     if (const ChainDamage damage = map.recordsDamage(SectorMap::NoEntry))
         return {ErrorCode::Damaged, "The" + damage.text.substr(3) + "; nothing was repaired"};
 
-    for (int track = 1; track <= sir.maxTrack; ++track)
-        for (int sector = 1; sector <= sir.maxSector; ++sector) {
-            const SectorLink link{static_cast<std::uint8_t>(track),
-                                  static_cast<std::uint8_t>(sector)};
-            if (!image.contains(link))
-                continue;
-            if (!map.owned(link) || map.ownedOnlyBy(link, {OwnerKind::Free}))
-                plan.chain.push_back(link);
-            else if (namedOnly(map, link))
-                plan.kept.push_back(link);
-        }
-
+    sortSectors(image, map, plan);
     const ChainWalk& old = map.freeWalk();
     if (old.end != ChainWalk::End::Null)
         plan.oldChainProblem = chainProblemText(old);
@@ -91,25 +108,12 @@ Status planRepair(DiskImage& image, RepairPlan& plan) {
     plan.after.firstFree = plan.chain.empty() ? SectorLink{} : plan.chain.front();
     plan.after.lastFree = plan.chain.empty() ? SectorLink{} : plan.chain.back();
     plan.after.freeSectorCount = static_cast<std::uint16_t>(plan.chain.size());
-
     // A sound free chain keeps its order: only a chain that misses sectors, holds others, or
     // disagrees with the SIR is rebuilt.
-    const bool sound =
-        plan.oldChainProblem.empty() && plan.added.empty() && plan.dropped.empty() &&
-        sir.freeSectorCount == old.sectors.size() &&
-        (old.sectors.empty() ? sir.lastFree.isNull() : sir.lastFree == old.sectors.back());
-    if (sound)
-        return {};
-    plan.needed = true;
-    for (std::size_t i = 0; i < plan.chain.size(); ++i) {
-        const SectorLink next = i + 1 < plan.chain.size() ? plan.chain[i + 1] : SectorLink{};
-        SectorLink current;
-        status = image.readLink(plan.chain[i], current);
-        if (!status.ok())
-            return status;
-        plan.relinked += current != next;
-    }
-    return {};
+    plan.needed = !plan.oldChainProblem.empty() || !plan.added.empty() || !plan.dropped.empty() ||
+                  sir.freeSectorCount != old.sectors.size() ||
+                  sir.lastFree != (old.sectors.empty() ? SectorLink{} : old.sectors.back());
+    return plan.needed ? countRelinks(image, plan) : Status{};
 }
 
 Status applyRepair(DiskImage& image, const RepairPlan& plan) {
