@@ -1,8 +1,9 @@
 // Times the window's commands on the offscreen platform, each beside the same operation of
-// diskwright-cli in the same run: opening and listing a directory of 2,500 entries, and delete,
-// export and import of a file that fills the largest geometry. The window's figures run its
-// real handlers, with the prompts answered at once; the tool's include starting its process.
-// Each figure is the median of a few runs.
+// diskwright-cli in the same run: opening and listing a directory of 2,500 entries, delete,
+// export and import of a file that fills the largest geometry, and 100 files dropped onto the
+// list beside importing them. The window's figures run its real handlers, with the prompts
+// answered at once; the tool's include starting its process. Each figure is the median of a few
+// runs.
 //
 // Usage: diskwright-bench-window WORK_FOLDER
 
@@ -247,6 +248,28 @@ int main(int argc, char** argv) {
                                          runCli({"import", scratch.string(), host.string()});
                                      });
     row((std::string("import big.txt ") + title).c_str(), importWindow, importCli);
+
+    // 100 small text files dropped onto the list: the drop handler's import, without the drag.
+    const fs::path dropped = work / "dropped";
+    fs::create_directories(dropped);
+    QStringList droppedPaths;
+    std::vector<std::string> importArguments{"import", scratch.string()};
+    for (int i = 0; i < 100; ++i) {
+        const fs::path file = dropped / ("n" + std::to_string(i) + ".txt");
+        dwtest::writeFileBytes(file.string(), textData(1000));
+        droppedPaths << QString::fromStdString(file.string());
+        importArguments.push_back(file.string());
+    }
+    const double dropWindow = measure(
+        [&] {
+            copyOf(fresh);
+            bench.open(scratch);
+        },
+        [&] { bench.window->OnDropFiles(droppedPaths); });
+    if (bench.window->findChild<CListCtrlEx*>()->GetItemCount() != 100)
+        die("the window's drop did not import 100 files");
+    const double dropCli = measure([&] { copyOf(fresh); }, [&] { runCli(importArguments); });
+    row("drop 100 files (1,000 bytes each)", dropWindow, dropCli);
 
     std::printf("\nEach figure is the median of %d runs; \"ratio\" is window / cli.\n", Runs);
     bench.window.reset();

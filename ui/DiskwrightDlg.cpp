@@ -4,6 +4,7 @@
 #include "engine/Delete.h"
 #include "engine/Directory.h"
 #include "engine/Extract.h"
+#include "engine/FilePack.h"
 #include "engine/HostNames.h"
 #include "engine/Import.h"
 #include "engine/Rename.h"
@@ -26,13 +27,17 @@
 
 #include <QAction>
 #include <QDir>
+#include <QDrag>
 #include <QFile>
 #include <QGroupBox>
 #include <QHideEvent>
 #include <QIcon>
 #include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
+#include <QUrl>
 
 #include <algorithm>
 #include <cerrno>
@@ -167,6 +172,10 @@ void CDiskwrightDlg::CreateControls() {
     // Once the name editor has closed: the rename may show a message and lists the disk anew.
     connect(m_lstFiles, &CListCtrlEx::nameEdited, this, &CDiskwrightDlg::OnRenameFile,
             Qt::QueuedConnection);
+    connect(m_lstFiles, &CListCtrlEx::rowsDragged, this, &CDiskwrightDlg::OnDragRows);
+    // Once the drop is over: a question asked inside it would stall the drag's exchange.
+    connect(m_lstFiles, &CListCtrlEx::filesDropped, this, &CDiskwrightDlg::OnDropFiles,
+            Qt::QueuedConnection);
     connect(m_btnEditor, &QPushButton::clicked, this, &CDiskwrightDlg::OnEditor);
     connect(m_btnCreateDisk, &QPushButton::clicked, this, &CDiskwrightDlg::OnCreateDisk);
     connect(m_btnOptions, &QPushButton::clicked, this, &CDiskwrightDlg::OnOptions);
@@ -272,6 +281,7 @@ void CDiskwrightDlg::EnableImageButtons() {
     m_btnExport->setEnabled(true);
     m_btnDelete->setEnabled(true);
     m_btnRefresh->setEnabled(true);
+    m_lstFiles->setAcceptDrops(true);
 }
 
 QString CDiskwrightDlg::KeptText() const {
@@ -548,8 +558,8 @@ void CDiskwrightDlg::OnExport() {
     }
 }
 
-void CDiskwrightDlg::ExportFile(const dw::EntryFields& file,
-                                const std::filesystem::path& destination) {
+bool CDiskwrightDlg::ExportFile(const dw::EntryFields& file,
+                                const std::filesystem::path& destination, bool replaceExisting) {
     dw::ExtractOptions options;
     options.newline = m_app.m_bAddLineFeeds ? dw::Newline::CrLf : dw::Newline::Cr;
     options.expandTabs = m_app.m_bExpandTabs;
@@ -558,8 +568,7 @@ void CDiskwrightDlg::ExportFile(const dw::EntryFields& file,
     {
         const WaitCursor wait;
         errno = 0;
-        // Save As has already asked before replacing; several files replace without asking.
-        result = dw::exportFile(*m_pImage, file, destination, true, options);
+        result = dw::exportFile(*m_pImage, file, destination, replaceExisting, options);
         reason = errno;
     }
     if (!result.status.ok())
@@ -567,9 +576,81 @@ void CDiskwrightDlg::ExportFile(const dw::EntryFields& file,
     else if (result.chainEndedEarly)
         m_prompts.message(this, QString::fromLatin1(dw::UnexpectedEndOfChainText));
     TellNotice();
+    return result.status.ok() && !result.chainEndedEarly;
+}
+
+QString CDiskwrightDlg::NewDragFolder() {
+    const std::filesystem::path base =
+        dw::temporaryFolder(nativePath(m_settings.get(Settings::TempDir)));
+    if (!m_dragFolder || !m_dragFolder->isValid())
+        m_dragFolder = std::make_unique<QTemporaryDir>(QFile::decodeName(base.c_str()) +
+                                                       QStringLiteral("/diskwright-drag-XXXXXX"));
+    // A folder for each drag: a file manager may still be copying an earlier drag's files.
+    const QString folder = m_dragFolder->filePath(QString::number(++m_nDrags));
+    if (!m_dragFolder->isValid() || !QDir().mkdir(folder)) {
+        m_prompts.message(this, QStringLiteral("Unable to make a temporary folder in ") +
+                                    QFile::decodeName(base.c_str()) +
+                                    QStringLiteral("; nothing was dragged."));
+        return {};
+    }
+    return folder;
+}
+
+std::unique_ptr<QMimeData> CDiskwrightDlg::DragData() {
+    const std::vector<int> rows = SelectedRows();
+    if (!m_pImage || rows.empty())
+        return {};
+    const QString folder = NewDragFolder();
+    if (folder.isEmpty())
+        return {};
+    QList<QUrl> urls;
+    std::vector<dw::PackedFile> files;
+    for (int row : rows) {
+        const dw::EntryFields file = RowFields(row);
+        const std::filesystem::path path =
+            std::filesystem::path(nativePath(folder)) / dw::hostFileName(file.name, file.ext);
+        // Two rows of one name (a damaged directory) must not overwrite each other.
+        if (!ExportFile(file, path, false))
+            return {};
+        urls << QUrl::fromLocalFile(QFile::decodeName(path.c_str()));
+        dw::PackedFile& packed = files.emplace_back();
+        const dw::ExtractResult read = dw::readPackedFile(
+            *m_pImage, file, m_lstFiles->GetItemText(row, 3).toLatin1().toStdString(), packed);
+        if (!read.status.ok() || read.chainEndedEarly) {
+            m_prompts.message(this, read.status.ok()
+                                        ? QString::fromLatin1(dw::UnexpectedEndOfChainText)
+                                        : text(read.status.text()));
+            return {};
+        }
+    }
+    const std::vector<std::uint8_t> block = dw::packFiles(files);
+    auto mime = std::make_unique<QMimeData>();
+    mime->setUrls(urls);
+    mime->setData(QString::fromLatin1(FlexFilesMimeType),
+                  QByteArray(reinterpret_cast<const char*>(block.data()),
+                             static_cast<qsizetype>(block.size())));
+    return mime;
+}
+
+void CDiskwrightDlg::OnDragRows() {
+    std::unique_ptr<QMimeData> mime = DragData();
+    if (!mime)
+        return;
+    // Qt deletes the drag when it ends.
+    auto* drag = new QDrag(m_lstFiles);
+    drag->setMimeData(mime.release());
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
 }
 
 void CDiskwrightDlg::OnImport() {
+    Import(std::nullopt);
+}
+
+void CDiskwrightDlg::OnDropFiles(const QStringList& paths) {
+    Import(paths);
+}
+
+void CDiskwrightDlg::Import(const std::optional<QStringList>& dropped) {
     if (!m_pImage || RefusedReadOnly())
         return;
     dw::ImportOptions options;
@@ -582,11 +663,17 @@ void CDiskwrightDlg::OnImport() {
     if (!dw::confirmCompactionWarning(options, warned, questions))
         return;
 
-    const QStringList files = m_prompts.openFileNames(
-        this, m_settings.get(Settings::DefaultImportDir), QStringLiteral("All files (*)"));
+    QStringList files;
+    if (dropped) {
+        files = *dropped;
+    } else {
+        files = m_prompts.openFileNames(this, m_settings.get(Settings::DefaultImportDir),
+                                        QStringLiteral("All files (*)"));
+        if (!files.isEmpty())
+            StoreFolder(Settings::DefaultImportDir, files.front(),
+                        QStringLiteral("the imported files"));
+    }
     if (!files.isEmpty()) {
-        StoreFolder(Settings::DefaultImportDir, files.front(),
-                    QStringLiteral("the imported files"));
         const bool ran = RunChange([&] {
             for (const QString& file : files)
                 dw::importFile(*m_pImage, nativePath(file), options, questions);

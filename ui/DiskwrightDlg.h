@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -23,10 +24,15 @@ class CStatusLamp;
 class QAction;
 class QGroupBox;
 class QLabel;
+class QMimeData;
 class QPushButton;
+class QTemporaryDir;
 namespace dw {
 struct Listing;
 }
+
+// The type under which a drag carries whole FLEX files (engine/FilePack.h) to another window.
+inline constexpr char FlexFilesMimeType[] = "application/x-diskwright-flex-files";
 
 class CDiskwrightDlg : public QDialog {
     Q_OBJECT
@@ -60,6 +66,12 @@ public:
     int VolumeNumber() const { return m_nVolumeNumber; }
     int FreeSectors() const { return m_nFreeSectors; }
 
+    // What a drag of the selected rows carries: the files as Export writes them, in a folder of
+    // this window's own that lasts until the window goes (a file manager copies them after the
+    // drop), and the FLEX files themselves. Null, after saying why, when a file could not be
+    // written or read.
+    std::unique_ptr<QMimeData> DragData();
+
 public slots:
     void OnOpenDisk();
     void OnRefresh();
@@ -76,6 +88,10 @@ public slots:
     void OnRename();
     // The name editor of `row` ended with `name`: the file is renamed on the disk.
     void OnRenameFile(int row, const QString& name);
+    // The list's drags: the selected rows go out as copies; host files dropped come in as
+    // Import brings them.
+    void OnDragRows();
+    void OnDropFiles(const QStringList& paths);
 
     // Escape and the close box end here, as the Close button does.
     void reject() override { OnCancel(); }
@@ -109,7 +125,14 @@ private:
     // false when the change could not begin (the image busy): nothing ran.
     bool RunChange(const std::function<void()>& steps);
     void StoreFolder(const StringSetting& setting, const QString& path, const QString& what);
-    void ExportFile(const dw::EntryFields& file, const std::filesystem::path& destination);
+    // True when the file was written whole; otherwise the user has been told. Export replaces
+    // a file: Save As has asked first, and several files replace without asking.
+    bool ExportFile(const dw::EntryFields& file, const std::filesystem::path& destination,
+                    bool replaceExisting = true);
+    // Import of the files chosen in the Open dialog, or of `dropped` ones.
+    void Import(const std::optional<QStringList>& dropped);
+    // A new folder for one drag's files inside this window's own; empty after saying why.
+    QString NewDragFolder();
 
     CDiskwrightApp& m_app;
     Prompts& m_prompts;
@@ -145,4 +168,7 @@ private:
     QAction* m_actAbout = nullptr;
     QAction* m_actRename = nullptr;
     CDiskwrightDlgAutoProxy* m_pAutoProxy = nullptr;
+    // The files of drags out, removed with the window.
+    std::unique_ptr<QTemporaryDir> m_dragFolder;
+    int m_nDrags = 0;
 };

@@ -3,9 +3,11 @@
 #include "ui/TitleTip.h"
 
 #include <QApplication>
+#include <QDropEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -87,6 +89,11 @@ CListCtrlEx::CListCtrlEx(QWidget* parent) : QTreeWidget(parent), m_tip(new CTitl
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setItemDelegate(new NameDelegate(this));
     viewport()->setMouseTracking(true);
+    // Drags copy: nothing is moved off the disk, and no row moves inside the list. The owner
+    // says when drops are welcome.
+    setDragEnabled(true);
+    setDefaultDropAction(Qt::CopyAction);
+    setDropIndicatorShown(false);
     // A click gives the focus in mousePressEvent, so that an Alt+click below the rows can
     // leave it where it is.
     setFocusPolicy(Qt::TabFocus);
@@ -442,4 +449,45 @@ void CListCtrlEx::keyPressEvent(QKeyEvent* event) {
 void CListCtrlEx::hideEvent(QHideEvent* event) {
     HideCellTip();
     QTreeWidget::hideEvent(event);
+}
+
+void CListCtrlEx::startDrag(Qt::DropActions) {
+    HideCellTip();
+    emit rowsDragged();
+}
+
+QStringList CListCtrlEx::DroppedFiles(const QDropEvent* event) const {
+    QStringList paths;
+    // Its own rows dropped back would copy the files onto themselves.
+    if (event->source() == this || !event->mimeData()->hasUrls() ||
+        !(event->possibleActions() & Qt::CopyAction))
+        return paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    return paths;
+}
+
+void CListCtrlEx::dragEnterEvent(QDragEnterEvent* event) {
+    dragMoveEvent(event);
+}
+
+void CListCtrlEx::dragMoveEvent(QDragMoveEvent* event) {
+    if (DroppedFiles(event).isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void CListCtrlEx::dropEvent(QDropEvent* event) {
+    const QStringList paths = DroppedFiles(event);
+    if (paths.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    emit filesDropped(paths);
 }

@@ -5,7 +5,9 @@
 // highlighted up to the right edge of the list, every cell shows one line cut with "...", and
 // resting the mouse on a cut cell shows its whole text in a title tip. Alt+click on a row opens
 // an editor over its name: Enter (or leaving it) hands the new name to nameEdited, Escape
-// cancels; the row keeps its text either way.
+// cancels; the row keeps its text either way. Selected rows can be dragged out (the owner makes
+// the drag's data), and host files dropped onto it, once the owner lets it take drops, are
+// handed to the owner; a drag never drops onto the list it came from.
 
 #include <QColor>
 #include <QList>
@@ -13,6 +15,7 @@
 #include <QTreeWidget>
 
 class CTitleTip;
+class QDropEvent;
 class QFontMetrics;
 
 class CListCtrlEx : public QTreeWidget {
@@ -79,6 +82,10 @@ public:
 signals:
     // A name edit ended with a text other than the row's.
     void nameEdited(int row, const QString& name);
+    // The selected rows are being dragged: the owner starts the drag.
+    void rowsDragged();
+    // Host files were dropped onto the list (the drop is already accepted).
+    void filesDropped(const QStringList& paths);
 
 protected:
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
@@ -93,9 +100,15 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     QRect RowBounds(int row) const;
+    // The local files a drop carries; empty when it is none the list takes.
+    QStringList DroppedFiles(const QDropEvent* event) const;
     void StoreColours();
 
     bool m_bFullRowSelect = false;

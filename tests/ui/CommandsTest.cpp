@@ -1,4 +1,5 @@
 #include "engine/Check.h"
+#include "engine/FilePack.h"
 #include "engine/Import.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/ImageBuilder.h"
@@ -7,6 +8,7 @@
 #include "ui/ListCtrlEx.h"
 
 #include <QLineEdit>
+#include <QMimeData>
 #include <QtTest>
 
 using namespace dwtest;
@@ -356,6 +358,59 @@ private slots:
         rename("hello");
         QTRY_VERIFY(w.prompts.messages.size() == 1 && w.prompts.allShown());
         QVERIFY(rowsOf(w.dlg)[2].startsWith("THREE|TXT|"));
+    }
+
+    // Host files dropped onto the list: the drop is taken at once, and Import's questions and
+    // 8.3 dialog come after it.
+    void dropHostFiles() {
+        const std::string path = fourFileImage();
+        Window w(path);
+        const QString from = newFolder("dropped");
+        writeFileBytes((from + "/HELLO.TXT").toStdString(), bytesOf("new"));
+        writeFileBytes((from + "/readme").toStdString(), bytesOf("r\n"));
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(from + "/HELLO.TXT"), QUrl("https://example.org/a"),
+                      QUrl::fromLocalFile(from + "/readme")});
+        const QPoint at = w.list()->viewport()->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+        QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(w.list()->viewport(), &enter);
+        QApplication::sendEvent(w.list()->viewport(), &drop);
+        QVERIFY(enter.isAccepted() && drop.isAccepted() && drop.dropAction() == Qt::CopyAction);
+        w.prompts.expectYesNo(true);
+        w.prompts.expectDialog(nameDialog("readme.", "read.me", IDOK));
+        QVERIFY(w.prompts.questions.isEmpty());
+        QCoreApplication::processEvents();
+        QVERIFY(w.prompts.allShown() && w.prompts.questions[0].startsWith("File Already Exists"));
+        const Disk after(path);
+        QVERIFY(after.data(0) == padded(bytesOf("new"), 252));
+        QCOMPARE(after.name(4), std::string("READ\0\0\0\0ME\0", 11));
+    }
+
+    // A drag of rows carries them as Export writes them, with the options of the moment, in a
+    // private folder that goes with the window, and as FLEX files.
+    void dragOutData() {
+        const QString temp = newFolder("drag temp");
+        qputenv("TEMP", temp.toLocal8Bit());
+        auto w = std::make_unique<Window>(fourFileImage());
+        w->app.m_bAddLineFeeds = false;
+        w->select({0, 1});
+        const std::unique_ptr<QMimeData> data = w->dlg.DragData();
+        qunsetenv("TEMP");
+        QVERIFY(data && data->urls().size() == 2);
+        const QString hello = data->urls()[0].toLocalFile(), bin = data->urls()[1].toLocalFile();
+        QCOMPARE(QFileInfo(hello).fileName() + QFileInfo(bin).fileName(), "HELLO.TXTBIN.BIN");
+        QVERIFY(readFileBytes(hello.toStdString()) == padded(bytesOf("AB   C\r"), 253));
+        QVERIFY(readFileBytes(bin.toStdString()) == padded(Bytes(300, 2), 504));
+        const QString own = QFileInfo(QFileInfo(hello).path()).path();
+        QCOMPARE(QFileInfo(own).path(), temp);
+        QVERIFY(!(QFile::permissions(own) & (QFile::ReadGroup | QFile::ReadOther)));
+        const QByteArray block = data->data(FlexFilesMimeType);
+        std::vector<dw::PackedFile> files;
+        QVERIFY(dw::unpackFiles(Bytes(block.begin(), block.end()), files).ok());
+        QVERIFY(files.size() == 2 && files[1].data == padded(Bytes(300, 2), 504));
+        w.reset();
+        QVERIFY(!QFileInfo::exists(own));
     }
 
     // While another program changes the image (after a short wait), or while it is open for
