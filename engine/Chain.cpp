@@ -41,7 +41,7 @@ ChainWalk walkChain(DiskImage& image, SectorLink start, std::size_t limit) {
 }
 
 LinkReader::LinkReader(DiskImage& image)
-    : image_(image), links_(image, SectorLink{}), trackRead_(256, false), seen_(image, 0) {}
+    : image_(image), links_(image, SectorLink{}), trackRead_(256, false), seen_(256 * 256, false) {}
 
 Status LinkReader::read(SectorLink at, SectorLink& out) {
     if (!image_.contains(at))
@@ -49,7 +49,7 @@ Status LinkReader::read(SectorLink at, SectorLink& out) {
     if (!trackRead_[at.track]) {
         // This track and the unread ones after it, up to a quarter of a megabyte, in one
         // transfer: the tracks lie back to back in the file, each from its sector 1.
-        constexpr std::uint64_t Span = 256 * 1024;
+        constexpr std::uint64_t Span = 64 * 1024;
         const ImageLayout& layout = image_.layout();
         auto sectorsOf = [&](std::size_t track) {
             return std::uint64_t{track == 0 ? layout.trackZeroSectors : layout.maxSector};
@@ -80,7 +80,6 @@ Status LinkReader::read(SectorLink at, SectorLink& out) {
 
 ChainWalk LinkReader::walk(SectorLink start, std::size_t limit) {
     ChainWalk walk;
-    const std::uint32_t mark = ++walks_;
     for (SectorLink current = start;;) {
         if (current.isNull()) {
             walk.end = ChainWalk::End::Null;
@@ -90,13 +89,13 @@ ChainWalk LinkReader::walk(SectorLink start, std::size_t limit) {
             walk.end = ChainWalk::End::Limit;
             break;
         }
-        if (!image_.contains(current) || seen_.get(current) == mark) {
+        if (!image_.contains(current) || seen_[linkIndex(current)]) {
             walk.end =
                 image_.contains(current) ? ChainWalk::End::Loop : ChainWalk::End::OutsideImage;
             walk.badLink = current;
             break;
         }
-        seen_.at(current) = mark;
+        seen_[linkIndex(current)] = true;
         walk.sectors.push_back(current);
         SectorLink next;
         if (Status status = read(current, next); !status.ok()) {
@@ -108,6 +107,8 @@ ChainWalk LinkReader::walk(SectorLink start, std::size_t limit) {
         }
         current = next;
     }
+    for (SectorLink link : walk.sectors) // ready for the next walk
+        seen_[linkIndex(link)] = false;
     return walk;
 }
 

@@ -78,8 +78,7 @@ private:
     DiskImage& image_;
     LinkTable<SectorLink> links_;
     std::vector<bool> trackRead_;
-    LinkTable<std::uint32_t> seen_; // the walk that last passed each sector
-    std::uint32_t walks_ = 0;
+    std::vector<bool> seen_; // by linkIndex: passed by the running walk
     std::vector<std::uint8_t> track_;
     Status status_;
 };
