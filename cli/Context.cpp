@@ -74,42 +74,21 @@ bool CliContext::checkOutput(int failedWith) {
     return false;
 }
 
-namespace {
-
-// The engine's words for an unusable SIR, as the fact after "not a FLEX disk image: ".
-std::string decidingFact(std::string text) {
-    for (const std::string tail : {": not a FLEX disk image", " to be a FLEX disk image"}) {
-        const std::size_t at = text.find(tail);
-        if (at != std::string::npos)
-            text.erase(at, tail.size());
-    }
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
-        text[0] = static_cast<char>(text[0] - 'A' + 'a');
-    return text;
-}
-
-} // namespace
-
 std::unique_ptr<dw::DiskImage> openImage(CliContext& context, const std::string& path,
                                          bool forChange) {
     std::unique_ptr<dw::DiskImage> image;
-    errno = 0;
     // Reading commands too open for writing where they can: an interrupted change is then
     // undone in the file itself, which other programs read.
     dw::Status status = dw::DiskImage::open(path, image);
     if (!status.ok()) {
         if (status.code() == dw::ErrorCode::OpenFailed)
-            context.error(path, "cannot open", errno);
+            context.error(path, "cannot open", status.systemError());
         else
-            context.error(path, decidingFact(status.text()));
+            context.error(path, status.fact().empty() ? status.text() : status.fact());
         return nullptr;
     }
     if (forChange && image->readOnly()) {
-        // Opened only for reading: ask the system why writing is refused.
-        errno = 0;
-        if (std::FILE* probe = std::fopen(path.c_str(), "r+b"))
-            std::fclose(probe);
-        context.error(path, "cannot be written; nothing was changed", errno);
+        context.error(path, "cannot be written; nothing was changed", image->readOnlyReason());
         return nullptr;
     }
     // From the first read of the SIR on, no other program changes the image under the command.
@@ -122,20 +101,8 @@ std::unique_ptr<dw::DiskImage> openImage(CliContext& context, const std::string&
     }
     dw::SystemInformationRecord sir;
     status = image->readSir(sir);
-    if (status.code() == dw::ErrorCode::BadImage) {
-        context.error(path, "not a FLEX disk image: " + decidingFact(status.text()));
-        return nullptr;
-    }
-    // A length that fits no layout and a creation date that is none: another system's disk
-    // (a damaged FLEX image keeps at least its date, and stays readable).
-    if (status.ok() && !image->requireKnownLayout().ok() &&
-        (sir.creationMonth > 12 || sir.creationDay > 31)) {
-        context.error(path, "not a FLEX disk image: the file is " +
-                                std::to_string(image->fileSize()) +
-                                " bytes long, which fits no layout of its geometry, and its "
-                                "creation date (" +
-                                std::to_string(sir.creationMonth) + "/" +
-                                std::to_string(sir.creationDay) + ") is no date");
+    if (status.code() == dw::ErrorCode::BadImage && !status.fact().empty()) {
+        context.error(path, "not a FLEX disk image: " + status.fact());
         return nullptr;
     }
     if (status.ok() && forChange)

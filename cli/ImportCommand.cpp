@@ -101,12 +101,19 @@ public:
 
     void tell(const std::string& message) override { explain(message); }
 
+    void tellFailure(const dw::Status& status) override {
+        if (status.code() == dw::ErrorCode::OpenFailed && status.systemError() != 0)
+            explain("cannot open; nothing was imported", status.systemError());
+        else
+            explain(status.text());
+    }
+
 private:
-    void explain(std::string message) {
+    void explain(std::string message, int reason = 0) {
         // Standard input goes through a temporary file whose name means nothing to the user.
         for (std::size_t at; !path_.empty() && (at = message.find(path_)) != std::string::npos;)
             message.replace(at, path_.size(), shown_);
-        context_.error(args_.image, shown_ + ": " + message);
+        context_.error(args_.image, shown_ + ": " + message, reason);
         explained_ = true;
     }
 
@@ -170,10 +177,10 @@ private:
     bool named_ = false;
 };
 
-// A host file the engine will read: refused here with the system's reason when it cannot be.
-// Only regular files are taken, and that is decided before any open: a pipe with no writer
-// would wait for ever, a device might never end.
-bool readable(CliContext& context, const std::string& image, const std::string& file) {
+// A host file the engine will read: only regular files are taken, and that is decided before
+// any open (a pipe with no writer would wait for ever, a device might never end). One that
+// cannot be opened is refused by the engine, with the system's reason.
+bool regular(CliContext& context, const std::string& image, const std::string& file) {
     std::error_code ec;
     const fs::file_status status = fs::status(file, ec);
     if (fs::is_directory(status)) {
@@ -185,13 +192,6 @@ bool readable(CliContext& context, const std::string& image, const std::string& 
                                     "imported");
         return false;
     }
-    errno = 0;
-    std::FILE* probe = std::fopen(file.c_str(), "rb");
-    if (!probe) {
-        context.error(image, file + ": cannot open; nothing was imported", errno);
-        return false;
-    }
-    std::fclose(probe);
     return true;
 }
 
@@ -303,7 +303,7 @@ void runImport(CliContext& context, const ImportArguments& args) {
         const std::string path = isStdin ? stdinCopy.path() : file;
         Json entry;
         entry["source"] = isStdin ? "-" : file;
-        if (!isStdin && !readable(context, args.image, file)) {
+        if (!isStdin && !regular(context, args.image, file)) {
             entry["status"] = "failed";
             document["files"].push_back(entry);
             continue;

@@ -37,6 +37,8 @@ std::vector<std::string> planLines(const std::string& path, const dw::RepairPlan
         lines.push_back("  joining the free chain: " + sectorsText(plan.added));
     if (!plan.dropped.empty())
         lines.push_back("  leaving the free chain: " + sectorsText(plan.dropped));
+    if (!plan.kept.empty())
+        lines.push_back("  kept out of it, as entries still name them: " + sectorsText(plan.kept));
     lines.push_back("  links to rewrite: " + std::to_string(plan.relinked) +
                     "; files and the directory stay as they are");
     return lines;
@@ -79,6 +81,7 @@ void runRepair(CliContext& context, const RepairOptions& options) {
     document["after"] = jsonSir(plan.after);
     document["added"] = jsonLinks(plan.added);
     document["dropped"] = jsonLinks(plan.dropped);
+    document["kept"] = jsonLinks(plan.kept);
     document["relinked"] = plan.relinked;
     if (!plan.oldChainProblem.empty())
         document["oldChainProblem"] = plan.oldChainProblem;

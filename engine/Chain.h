@@ -61,6 +61,28 @@ private:
     std::vector<T> values_;
 };
 
+// Link fields for walks that cover much of an image (the sector map's): each track's links are
+// read in one transfer, once, and kept. A failed read ends the walk that met it as OutsideImage
+// and is kept in status().
+class LinkReader {
+public:
+    explicit LinkReader(DiskImage& image);
+
+    // The link that sector `at` holds; InvalidLink for a sector `contains` rejects.
+    Status read(SectorLink at, SectorLink& out);
+    // As walkChain.
+    ChainWalk walk(SectorLink start, std::size_t limit);
+    const Status& status() const { return status_; }
+
+private:
+    DiskImage& image_;
+    LinkTable<SectorLink> links_;
+    std::vector<bool> trackRead_;
+    std::vector<bool> seen_; // by linkIndex: passed by the running walk
+    std::vector<std::uint8_t> track_;
+    Status status_;
+};
+
 // "at 001-002 its chain returns to 001-001"-style wording of where a walk stopped.
 std::string chainProblemText(const ChainWalk& walk);
 

@@ -1,7 +1,6 @@
 #include "engine/Check.h"
 
-#include "engine/Chain.h"
-#include "engine/Directory.h"
+#include "engine/SectorMap.h"
 
 #include <string>
 
@@ -11,15 +10,18 @@ namespace {
 
 class Checker {
 public:
-    Checker(DiskImage& image, const SystemInformationRecord& sir, CheckReport& report)
-        : image_(image), sir_(sir), report_(report), owner_(image, NoOwner) {}
+    Checker(DiskImage& image, const SectorMap& map, CheckReport& report)
+        : image_(image), map_(map), sir_(map.sir()), report_(report) {}
 
     void run() {
         checkLength();
-        std::vector<DirectoryEntry> files = checkDirectory();
-        for (const DirectoryEntry& file : files)
-            checkFile(file);
+        checkDirectory();
+        for (std::size_t i = 0; i < map_.entries().size(); ++i)
+            if (map_.entries()[i].owns())
+                checkFile(i);
         checkFreeChain();
+        for (std::size_t i = 0; i < map_.entries().size(); ++i)
+            visit(map_.entries()[i].detached, Owner::of(i), false);
         checkLostSectors();
     }
 
@@ -39,8 +41,6 @@ private:
         return sectors;
     }
 
-    std::size_t limit() const { return image_.fileSize() / SectorSize + 1; }
-
     // The length the image's layout gives its geometry: a shorter track 0 or a header is
     // found from the length, so only a length that fits no layout, or trailing bytes, remain.
     void checkLength() {
@@ -59,21 +59,24 @@ private:
                  " need " + std::to_string(expected));
     }
 
-    // Marks a sector as belonging to `who`; reports a sector claimed twice or outside the geometry.
-    void claim(SectorLink link, const std::string& who) {
-        if (link.track > sir_.maxTrack)
-            find(FindingKind::OutsideGeometry, {link},
-                 who + ": sector " + linkText(link) + " lies outside the geometry (last track " +
-                     std::to_string(sir_.maxTrack) + ")");
-        std::size_t& owner = owner_.at(link);
-        if (owner != NoOwner) {
-            find(FindingKind::SharedSector, {link},
-                 "Sector " + linkText(link) + " belongs to both " + owners_[owner] + " and " + who);
-            return;
+    // Each sector of a chain as `owner` holds it: outside the geometry, or found before in
+    // another chain (a file or free sector among the system sectors is told by its track).
+    void visit(const std::vector<SectorLink>& sectors, Owner owner, bool geometry) {
+        const std::string who = map_.ownerText(owner);
+        for (SectorLink link : sectors) {
+            if (geometry && link.track > sir_.maxTrack)
+                find(FindingKind::OutsideGeometry, {link},
+                     who + ": sector " + linkText(link) +
+                         " lies outside the geometry (last track " + std::to_string(sir_.maxTrack) +
+                         ")");
+            const Owner first = map_.firstOwner(link);
+            const bool toldByTrack =
+                first.kind == OwnerKind::System && owner.kind != OwnerKind::Directory;
+            if (first != owner && !toldByTrack)
+                find(FindingKind::SharedSector, {link},
+                     "Sector " + linkText(link) + " belongs to both " + map_.ownerText(first) +
+                         " and " + who);
         }
-        if (owners_.empty() || owners_.back() != who)
-            owners_.push_back(who);
-        owner = owners_.size() - 1;
     }
 
     // Track 0 holds only the boot, SIR and directory sectors, never file data or free sectors.
@@ -90,55 +93,39 @@ private:
     // The directory owns its whole chain: disks formatted with a larger directory link sectors
     // of track 1 and on behind the last entry, which stay the directory's (and hold its later
     // entries), so they are neither lost nor free.
-    std::vector<DirectoryEntry> checkDirectory() {
-        const ChainWalk chain = walkChain(image_, FirstDirectorySector, limit());
-        for (SectorLink link : chain.sectors)
-            claim(link, "the directory");
-        std::vector<DirectoryEntry> files;
-        Status walk = walkDirectory(image_, [&](const DirectorySlot& slot) {
-            if (slot.entry.isLive())
-                files.push_back(slot.entry);
-            return SlotAction::Continue;
-        });
-        if (!walk.ok())
-            find(FindingKind::DirectoryDamaged, {}, walk.text());
+    void checkDirectory() {
+        const ChainWalk& chain = map_.directoryChain();
+        visit(chain.sectors, {OwnerKind::Directory}, true);
+        if (!map_.directoryStatus().ok())
+            find(FindingKind::DirectoryDamaged, {}, map_.directoryStatus().text());
         else if (chain.end != ChainWalk::End::Null)
             find(FindingKind::DirectoryDamaged, stopSectors(chain),
                  "The directory chain is damaged after its last entry: " + chainProblemText(chain));
-        checkAfterEnd(chain);
-        return files;
-    }
-
-    // Every slot after the end of the directory is unused: the next file imported goes into
-    // the end slot, and a later slot that is not empty would then come into the directory.
-    void checkAfterEnd(const ChainWalk& chain) {
-        bool ended = false;
-        for (SectorLink link : chain.sectors) {
-            Sector sector{};
-            if (!image_.readSector(link, sector).ok())
+        // Every slot after the end of the directory is unused: the next file imported goes into
+        // the end slot, and a later slot that is not empty would then come into the directory.
+        const std::vector<MappedEntry>& entries = map_.entries();
+        for (std::size_t i = map_.endSlot(); i < entries.size(); ++i)
+            if (entries[i].state != EntryState::Unused) {
+                const DirectorySlot& slot = entries[i].slot;
+                find(FindingKind::DirectoryDamaged, {slot.sector},
+                     "Sector " + linkText(slot.sector) + " holds an entry (slot " +
+                         std::to_string(slot.index + 1) +
+                         ") after the end of the directory; the next file imported would "
+                         "bring it back");
                 return;
-            for (std::size_t slot = 0; slot < EntriesPerSector; ++slot) {
-                const std::uint8_t first = sector[DirectoryHeaderSize + slot * DirectoryEntrySize];
-                if (ended && first != 0) {
-                    find(FindingKind::DirectoryDamaged, {link},
-                         "Sector " + linkText(link) + " holds an entry (slot " +
-                             std::to_string(slot + 1) +
-                             ") after the end of the directory; the next file imported would "
-                             "bring it back");
-                    return;
-                }
-                ended = ended || first == 0;
             }
-        }
     }
 
-    void checkFile(const DirectoryEntry& e) {
-        const std::string who = e.name() + "." + e.ext();
-        if (e.startLink.isNull() && e.sectorCount == 0 && e.endLink.isNull())
-            return; // an empty file
-        const ChainWalk walk = walkChain(image_, e.startLink, limit());
-        for (SectorLink link : walk.sectors)
-            claim(link, who);
+    // Entries after the end of the directory own their sectors, but are told of once above.
+    void checkFile(std::size_t index) {
+        const MappedEntry& mapped = map_.entries()[index];
+        const DirectoryEntry& e = mapped.slot.entry;
+        const ChainWalk& walk = mapped.chain;
+        const bool live = mapped.state == EntryState::Live;
+        const std::string who = mapped.shownName();
+        visit(walk.sectors, Owner::of(index), live);
+        if (!live || (e.startLink.isNull() && e.sectorCount == 0 && e.endLink.isNull()))
+            return; // an empty file is sound
         reportTrackZero(walk, who);
         if (walk.end != ChainWalk::End::Null) {
             find(FindingKind::ChainDamaged, stopSectors(walk), who + ": " + chainProblemText(walk));
@@ -167,9 +154,8 @@ private:
                          std::to_string(sir_.freeSectorCount) + " free sectors");
             return;
         }
-        const ChainWalk walk = walkChain(image_, sir_.firstFree, limit());
-        for (SectorLink link : walk.sectors)
-            claim(link, who);
+        const ChainWalk& walk = map_.freeWalk();
+        visit(walk.sectors, {OwnerKind::Free}, true);
         reportTrackZero(walk, who);
         if (walk.end != ChainWalk::End::Null) {
             find(FindingKind::FreeChainDamaged, stopSectors(walk),
@@ -193,7 +179,7 @@ private:
         for (int t = 1; t <= sir_.maxTrack; ++t) {
             for (int s = 1; s <= sir_.maxSector; ++s) {
                 SectorLink link{static_cast<std::uint8_t>(t), static_cast<std::uint8_t>(s)};
-                if (!image_.contains(link) || owner_.get(link) != NoOwner)
+                if (!image_.contains(link) || map_.owned(link))
                     continue;
                 lostSectors.push_back(link);
                 if (!ranges.empty() && isNext(ranges.back().second, link))
@@ -225,13 +211,9 @@ private:
     }
 
     DiskImage& image_;
+    const SectorMap& map_;
     const SystemInformationRecord& sir_;
     CheckReport& report_;
-    // By link: who holds each sector, as an index into owners_ (a string per sector per check
-    // would make the check cost more than the operations it verifies).
-    static constexpr std::size_t NoOwner = static_cast<std::size_t>(-1);
-    LinkTable<std::size_t> owner_;
-    std::vector<std::string> owners_;
 };
 
 } // namespace
@@ -241,12 +223,15 @@ CheckReport checkImage(DiskImage& image) {
     const ImageRead hold(image);
     SystemInformationRecord sir;
     Status status = hold.status().ok() ? image.readSir(sir) : hold.status();
+    SectorMap map;
+    if (status.ok())
+        status = SectorMap::build(image, sir, map);
     if (!status.ok()) {
         report.findings.push_back(status.text());
         report.details.push_back({FindingKind::Unreadable, {}});
         return report;
     }
-    Checker(image, sir, report).run();
+    Checker(image, map, report).run();
     return report;
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <thread>
 
@@ -30,6 +31,15 @@ std::atomic<long long> lockWaitMs{3000};
 
 // A change's journal is made from the file a slice at a time.
 constexpr std::uint64_t JournalSlice = 1024 * 1024;
+
+bool isRealDate(const SystemInformationRecord& sir) {
+    return sir.creationMonth >= 1 && sir.creationMonth <= 12 && sir.creationDay >= 1 &&
+           sir.creationDay <= 31;
+}
+
+Status notFlex(const std::string& fact) {
+    return {ErrorCode::BadImage, "Not a FLEX disk image: " + fact, fact};
+}
 
 Status badLink(SectorLink link) {
     return {ErrorCode::InvalidLink, "Link " + linkText(link) + " lies outside the disk image"};
@@ -65,11 +75,16 @@ void DiskImage::setLockWait(std::chrono::milliseconds wait) {
 
 Status DiskImage::open(const std::string& path, std::unique_ptr<DiskImage>& out) {
     std::unique_ptr<FileStore> store;
-    const Status status = FileStore::open(path, true, store);
-    if (status.code() == ErrorCode::OpenFailed)
-        return openReadOnly(path, out);
-    if (status.ok())
+    const Status writable = FileStore::open(path, true, store);
+    if (writable.ok()) {
         out.reset(new DiskImage(std::move(store), path, false, journalPathFor(path)));
+        return {};
+    }
+    if (writable.code() != ErrorCode::OpenFailed)
+        return writable;
+    Status status = openReadOnly(path, out);
+    if (status.ok())
+        out->readOnlyReason_ = writable.systemError();
     return status;
 }
 
@@ -338,28 +353,64 @@ Status DiskImage::commitPending() {
     return {};
 }
 
+bool DiskImage::readingAt(std::uint32_t headerBytes, SystemInformationRecord& sir,
+                          ImageLayout& layout) {
+    std::array<std::uint8_t, SirSize> bytes{};
+    if (size_ < headerBytes + SirOffset + SirSize || !load(headerBytes + SirOffset, bytes))
+        return false;
+    sir = SystemInformationRecord::parse(bytes.data());
+    layout = layoutForLength(size_, headerBytes, sir.maxTrack, sir.maxSector);
+    return true;
+}
+
+// How much sense a reading makes: a length that its geometry gives exactly weighs most, then a
+// real creation date, a directory chain that walks to its end, and a length that fits at all.
+int DiskImage::sense(const SystemInformationRecord& sir, const ImageLayout& layout) {
+    if (sir.maxSector < 5)
+        return -1;
+    ImageLayout walking = layout;
+    if (!walking.fitsLength) {
+        walking.trackZeroSectors = walking.maxSector;
+        walking.headerBytes = 0;
+    }
+    auto inFile = [&](SectorLink link) {
+        return walking.hasSector(link) &&
+               std::uint64_t{walking.SectorOffset(link)} + SectorSize <= size_;
+    };
+    bool walks = false;
+    SectorLink at{0, 5};
+    for (std::uint64_t steps = size_ / SectorSize; steps > 0 && inFile(at); --steps) {
+        std::array<std::uint8_t, 2> link{};
+        if (!load(walking.SectorOffset(at), link))
+            break;
+        at = getLink(link.data());
+        if (at.namesNoSector()) {
+            walks = true;
+            break;
+        }
+    }
+    const bool exact = layout.fitsLength && layout.lengthFor(sir.maxTrack) == size_;
+    return (exact ? 8 : 0) + (isRealDate(sir) ? 4 : 0) + (walks ? 2 : 0) +
+           (layout.fitsLength ? 1 : 0);
+}
+
 bool DiskImage::findLayout(SystemInformationRecord& sir) {
     size_ = store_->size();
     layout_ = {};
-    auto sirAt = [&](std::uint32_t headerBytes) {
-        std::array<std::uint8_t, SirSize> bytes{};
-        if (size_ < headerBytes + SirOffset + SirSize || !load(headerBytes + SirOffset, bytes))
-            return false;
-        sir = SystemInformationRecord::parse(bytes.data());
-        return true;
-    };
-    // The sectors are whole, so a length that is no multiple of 256 tells a header's size.
+    ImageLayout plain;
+    const bool plainRead = readingAt(0, sir, plain);
     const auto headerBytes = static_cast<std::uint32_t>(size_ % SectorSize);
-    if (headerBytes != 0 && sirAt(headerBytes)) {
-        const ImageLayout found = layoutForLength(size_, headerBytes, sir.maxTrack, sir.maxSector);
-        if (found.fitsLength && sir.maxSector >= 5) {
-            layout_ = found;
-            return true;
-        }
+    SystemInformationRecord headerSir;
+    ImageLayout header;
+    if (headerBytes != 0 && readingAt(headerBytes, headerSir, header) && header.fitsLength &&
+        headerSir.maxSector >= 5 && (!plainRead || sense(headerSir, header) > sense(sir, plain))) {
+        sir = headerSir;
+        layout_ = header;
+        return true;
     }
-    if (!sirAt(0))
+    if (!plainRead)
         return false;
-    layout_ = layoutForLength(size_, 0, sir.maxTrack, sir.maxSector);
+    layout_ = plain;
     if (!layout_.fitsLength) {
         // Read as the plain layout: the best guess for an image cut short.
         layout_.trackZeroSectors = layout_.maxSector;
@@ -368,23 +419,33 @@ bool DiskImage::findLayout(SystemInformationRecord& sir) {
     return true;
 }
 
+Status recognizeFlexImage(std::uint64_t length, const SystemInformationRecord* sir,
+                          const ImageLayout& layout) {
+    if (!sir)
+        return notFlex("the file is too short (" + std::to_string(length) + " bytes)");
+    if (sir->maxSector == 0)
+        return notFlex("the System Information Record gives 0 sectors per track");
+    if (sir->maxSector < 5)
+        return notFlex("the System Information Record gives " + std::to_string(sir->maxSector) +
+                       " sectors per track: too few for a FLEX directory");
+    const SectorLink first{0, 5};
+    if (!layout.hasSector(first) || std::uint64_t{layout.SectorOffset(first)} + SectorSize > length)
+        return notFlex("the file is too short to hold its first directory sector");
+    if (!layout.fitsLength && (sir->creationMonth > 12 || sir->creationDay > 31))
+        return notFlex("the file is " + std::to_string(length) +
+                       " bytes long, which fits no layout of its geometry, and its creation "
+                       "date (" +
+                       std::to_string(sir->creationMonth) + "/" + std::to_string(sir->creationDay) +
+                       ") is no date");
+    return {};
+}
+
 Status DiskImage::readSir(SystemInformationRecord& sir) {
     // Each operation starts from the file as it is now: another program may have changed it.
     if (!store_->forget())
         return {ErrorCode::WriteFailed, "Unable to write the disk image " + path_};
-    if (!findLayout(sir))
-        return {ErrorCode::BadImage, "The file is too short to be a FLEX disk image (" +
-                                         std::to_string(size_) + " bytes)"};
-    if (sir.maxSector == 0)
-        return {ErrorCode::BadImage,
-                "The System Information Record gives 0 sectors per track: not a FLEX disk image"};
-    if (sir.maxSector < 5)
-        return {ErrorCode::BadImage, "The System Information Record gives " +
-                                         std::to_string(sir.maxSector) +
-                                         " sectors per track: too few for a FLEX directory"};
-    if (!contains({0, 5}))
-        return {ErrorCode::BadImage, "The file is too short to hold its first directory sector"};
-    return {};
+    const bool found = findLayout(sir);
+    return recognizeFlexImage(size_, found ? &sir : nullptr, layout_);
 }
 
 Status DiskImage::requireKnownLayout() const {

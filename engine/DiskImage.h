@@ -62,6 +62,14 @@ struct ImageLayout {
 ImageLayout layoutForLength(std::uint64_t length, std::uint32_t headerBytes, std::uint8_t maxTrack,
                             std::uint8_t maxSector);
 
+// Whether a file of `length` bytes is a FLEX image at all, from the SIR (`sir` is null when the
+// file is too short to hold one) and the layout found for it. BadImage, with the deciding fact,
+// for a file too short for a SIR or for its first directory sector, fewer than 5 sectors per
+// track, or a length that fits no layout of its geometry together with a creation date that is
+// no date: another system's disk (a damaged FLEX image keeps at least its date).
+Status recognizeFlexImage(std::uint64_t length, const SystemInformationRecord* sir,
+                          const ImageLayout& layout);
+
 class DiskImage {
 public:
     // Opens read-write, else read-only. Fails with OpenFailed when neither works, and with
@@ -106,13 +114,15 @@ public:
 
     const std::string& path() const { return path_; }
     bool readOnly() const { return readOnly_; }
+    // Why open() found the image open for reading only (the errno of opening it for writing).
+    int readOnlyReason() const { return readOnlyReason_; }
     std::uint64_t fileSize() const { return size_; }
     const ImageLayout& layout() const { return layout_; }
     // Grows with every write, so that what a caller knows of the image can tell it is stale.
     std::uint64_t writeCount() const { return writes_; }
 
-    // Measures the file, finds its layout and reads the SIR from it. Refuses an image too
-    // short for its SIR and first directory sector, or whose maxSector is below 5 (BadImage).
+    // Measures the file, finds its layout and reads the SIR from it. Refuses a file that is no
+    // FLEX image (see recognizeFlexImage).
     Status readSir(SystemInformationRecord& sir);
     Status writeSir(const SystemInformationRecord& sir);
 
@@ -149,8 +159,12 @@ public:
 private:
     DiskImage(std::unique_ptr<SectorStore> store, std::string path, bool readOnly,
               std::string journalPath);
-    // Length and layout from the store; false when no SIR can be read at all.
+    // Length and layout from the store; false when no SIR can be read at all. A length that
+    // is no multiple of 256 may mean a header of that many bytes, or a plain image with bytes
+    // after its end or cut short: the reading whose SIR and directory make more sense wins.
     bool findLayout(SystemInformationRecord& sir);
+    bool readingAt(std::uint32_t headerBytes, SystemInformationRecord& sir, ImageLayout& layout);
+    int sense(const SystemInformationRecord& sir, const ImageLayout& layout);
     bool load(std::uint64_t offset, std::span<std::uint8_t> bytes);
     void startPending();
 
@@ -170,6 +184,7 @@ private:
     std::unique_ptr<SectorStore> store_;
     std::string path_;
     bool readOnly_ = false;
+    int readOnlyReason_ = 0;
     std::string journalPath_; // empty for an image in memory: no lock and no journal
     std::uint64_t size_ = 0;
     ImageLayout layout_;

@@ -1,15 +1,12 @@
 #include "engine/Import.h"
 
-#include "engine/Chain.h"
 #include "engine/Delete.h"
-#include "engine/Directory.h"
 #include "engine/HostDates.h"
 #include "engine/SpaceCompression.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <map>
 #include <optional>
 
 #include <fcntl.h>
@@ -62,7 +59,8 @@ Status readSource(const std::string& path, Source& source) {
     // is a regular file: a pipe, device or folder could block or never end.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
-        return {ErrorCode::OpenFailed, "Unable to open " + path + "; it was not imported"};
+        return {
+            ErrorCode::OpenFailed, "Unable to open " + path + "; it was not imported", {}, errno};
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
@@ -71,8 +69,10 @@ Status readSource(const std::string& path, Source& source) {
     }
     std::FILE* file = fdopen(fd, "rb");
     if (!file) {
+        const int reason = errno;
         ::close(fd);
-        return {ErrorCode::OpenFailed, "Unable to open " + path + "; it was not imported"};
+        return {
+            ErrorCode::OpenFailed, "Unable to open " + path + "; it was not imported", {}, reason};
     }
     // The bytes go straight into `source`: a stream buffer would only copy them once more.
     std::setvbuf(file, nullptr, _IONBF, 0);
@@ -81,7 +81,7 @@ Status readSource(const std::string& path, Source& source) {
     source.bytes.reserve(
         static_cast<std::size_t>(std::min<std::uintmax_t>(expected + 1, MaxSourceBytes)));
     constexpr std::size_t Chunk = 1024 * 1024;
-    bool failed = false;
+    int failed = 0;
     while (source.bytes.size() < MaxSourceBytes) {
         const std::size_t before = source.bytes.size();
         const std::size_t room = source.bytes.capacity() - before; // no copy while there is room
@@ -90,17 +90,18 @@ Status readSource(const std::string& path, Source& source) {
         const std::size_t got = std::fread(source.bytes.data() + before, 1, wanted, file);
         source.bytes.resize(before + got);
         if (got < wanted) {
-            failed = std::ferror(file) != 0;
+            failed = std::ferror(file) != 0 ? (errno != 0 ? errno : EIO) : 0;
             break;
         }
     }
-    if (!failed && source.bytes.size() >= MaxSourceBytes) {
+    if (failed == 0 && source.bytes.size() >= MaxSourceBytes) {
         source.bytes.resize(MaxSourceBytes);
         source.truncated = true;
     }
     std::fclose(file);
-    if (failed)
-        return {ErrorCode::ReadFailed, "Unable to read " + path + "; it was not imported"};
+    if (failed != 0)
+        return {
+            ErrorCode::ReadFailed, "Unable to read " + path + "; it was not imported", {}, failed};
     return {};
 }
 
@@ -147,54 +148,105 @@ void textCopy(Source& source, bool stripLineFeeds) {
     source.sectors = sectorsFor(stored) + (droppedLast && stored % SectorDataSize == 0 ? 1 : 0);
 }
 
-// The sectors the file will take from the head of the free chain, each with the link it holds.
-struct Allocation {
-    std::vector<SectorLink> sectors;
-    std::vector<SectorLink> links;
-    SectorLink nextFree;    // the link the last taken sector holds
-    bool exhausted = false; // the free chain ends with the last taken sector
-};
-
-// Follows the free chain for at most `wanted` sectors; a link with a zero byte ends it. A
-// loop, or a link outside the image, refuses the whole file: nothing may be written through it.
-Status allocate(DiskImage& image, const SystemInformationRecord& sir, std::size_t wanted,
-                Allocation& out) {
-    std::vector<bool> taken(256 * 256, false);
-    SectorLink current = sir.firstFree;
-    auto damaged = [](const std::string& why) {
-        return Status{ErrorCode::Damaged, "The free chain is damaged: " + why};
-    };
-    while (out.sectors.size() < wanted && !hasZeroByte(current)) {
-        if (!image.contains(current))
-            return damaged("link " + linkText(current) + " lies outside the disk image");
-        if (taken[linkIndex(current)])
-            return damaged("it returns to sector " + linkText(current));
-        taken[linkIndex(current)] = true;
-        SectorLink next;
-        Status status = image.readLink(current, next);
-        if (!status.ok())
-            return status;
-        out.sectors.push_back(current);
-        out.links.push_back(next);
-        current = next;
-    }
-    out.nextFree = current;
-    out.exhausted = hasZeroByte(current);
-    if (!out.exhausted && !image.contains(current))
-        return damaged("link " + linkText(current) + " lies outside the disk image");
-    if (!out.exhausted && taken[linkIndex(current)])
-        return damaged("it returns to sector " + linkText(current));
-    return {};
+std::string capitalized(std::string text) {
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z')
+        text[0] = static_cast<char>(text[0] - 'a' + 'A');
+    return text;
 }
 
 } // namespace
 
-// What the session knows of the image between files: the directory up to its end, and which
-// sector the directory or a live file owns (on a damaged image the free chain may run into
-// them, and none of their sectors may ever be overwritten). It is read once, kept up to date
-// with every file the session adds, and read again whenever anything else wrote through the
-// image, the SIR or the file's length is not what the session last left (another program
-// changed the image), or after a replacement.
+ChainDamage storeDamage(const SectorMap& map, std::size_t slot) {
+    if (!map.directoryStatus().ok())
+        return {map.directoryStatus().fact()};
+    if (const ChainDamage& free = map.freeChainDamage())
+        return free;
+    return map.recordsDamage(slot);
+}
+
+// Data sectors in chain order, each keeping its free-chain link (runs that lie back to back go
+// in one write); then the end link, the SIR, the entry and a flush. Until the SIR is written the
+// free chain still runs through the new sectors, so a failure half-way loses no free sector.
+Status writeFlexFile(DiskImage& image, SectorMap& map, std::size_t slot, const FlexFile& file,
+                     std::size_t sectors) {
+    if (const ChainDamage damage = storeDamage(map, slot))
+        return {ErrorCode::Damaged, capitalized(damage.text)};
+    const std::span<const SectorLink> free = map.freeChain();
+    const std::span<const SectorLink> taken = free.first(std::min(sectors, free.size()));
+    if (taken.empty())
+        return {ErrorCode::InvalidLink, firstFreeLinkMessage(map.sir().firstFree)};
+    // Each taken sector keeps the link the free chain gives it; the last one ends the file.
+    const SectorLink nextFree = taken.size() < free.size() ? free[taken.size()] : SectorLink{};
+    auto linkAfter = [&](std::size_t i) { return i + 1 < taken.size() ? taken[i + 1] : nextFree; };
+    for (std::size_t i = 0; i < taken.size(); ++i)
+        image.takingFreeSector(taken[i], linkAfter(i));
+
+    constexpr std::size_t RunSectors = 256;
+    std::vector<std::uint8_t> run;
+    run.reserve(std::min(taken.size(), RunSectors) * SectorSize);
+    std::size_t runStart = 0;
+    for (std::size_t i = 0; i < taken.size(); ++i) {
+        const std::size_t at = run.size();
+        run.resize(at + SectorSize, 0);
+        putLink(run.data() + at, linkAfter(i));
+        putBigEndian16(run.data() + at + 2, static_cast<std::uint16_t>(i + 1));
+        const std::size_t from = i * SectorDataSize;
+        if (from < file.data.size()) {
+            const std::size_t n = std::min<std::size_t>(SectorDataSize, file.data.size() - from);
+            std::copy_n(file.data.begin() + static_cast<std::ptrdiff_t>(from), n,
+                        run.begin() + static_cast<std::ptrdiff_t>(at + SectorHeaderSize));
+        }
+        const bool runEnds =
+            i + 1 == taken.size() || run.size() == RunSectors * SectorSize ||
+            image.SectorOffset(taken[i + 1]) != image.SectorOffset(taken[i]) + SectorSize;
+        if (!runEnds)
+            continue;
+        Status status = image.writeSectors(taken.subspan(runStart, i + 1 - runStart), run);
+        if (!status.ok())
+            return status;
+        run.clear();
+        runStart = i + 1;
+    }
+    Status status = image.writeLink(taken.back(), SectorLink{});
+    if (!status.ok())
+        return status;
+
+    SystemInformationRecord sir = map.sir();
+    if (taken.size() == free.size()) {
+        // An empty free chain is 0/0 at both ends, so no later deletion links behind a sector
+        // that now belongs to this file.
+        sir.firstFree = {};
+        sir.lastFree = {};
+        sir.freeSectorCount = 0;
+    } else {
+        sir.firstFree = nextFree;
+        sir.freeSectorCount = static_cast<std::uint16_t>(sir.freeSectorCount - taken.size());
+    }
+    status = image.writeSir(sir);
+    if (!status.ok())
+        return status;
+
+    DirectoryEntry entry;
+    std::copy(file.name.name.begin(), file.name.name.end(), entry.fileName.begin());
+    std::copy(file.name.ext.begin(), file.name.ext.end(), entry.extension.begin());
+    entry.startLink = taken.front();
+    entry.endLink = taken.back();
+    entry.sectorCount = static_cast<std::uint16_t>(taken.size());
+    entry.randomFlag = file.random ? 1 : 0;
+    entry.month = static_cast<std::uint8_t>(file.date.month);
+    entry.day = static_cast<std::uint8_t>(file.date.day);
+    entry.year = yearByte(file.date.year);
+    status = image.writeEntry(map.entries()[slot].slot.offset, entry);
+    if (status.ok())
+        status = image.flush();
+    if (status.ok())
+        map.recordImport(slot, entry, taken.size(), sir);
+    return status;
+}
+
+// One file at a time: the name and the host file's bytes, then, on the map of the image (made
+// once and kept up to date while nothing else writes to the image), the slot, the replacement
+// and the sectors; every chain the import touches is judged before anything is written.
 class ImportSession::Impl {
 public:
     Impl(DiskImage& image, const ImportOptions& options, ImportQuestions& questions)
@@ -206,26 +258,20 @@ public:
                      std::optional<LocalDate> entryDate = std::nullopt);
 
 private:
-    static constexpr std::int32_t NoOwner = -1;
-    static constexpr std::int32_t DirectoryOwner = -2;
-
-    struct LiveFile {
-        std::uint32_t offset = 0;
-        DirectoryEntry entry;
-    };
-
     ImportResult fail(const Status& status) {
-        // What was done stays (a replacement already made), but is no longer what the session
-        // knows.
+        // What was done stays (a replacement already made), but the map may not know it.
         const Status committed = endChange();
         if (image_.writeCount() != writesAtStart_)
             known_ = false;
         if (status.code() != ErrorCode::Cancelled)
-            questions_.tell(status.text());
+            questions_.tellFailure(status);
         if (!committed.ok())
             questions_.tell(committed.text());
         result_.status = status;
         return result_;
+    }
+    ImportResult failNamed(const Status& status, const std::string& hint = {}) {
+        return fail({status.code(), status.text() + notImported() + hint});
     }
     Status endChange() {
         Status status;
@@ -241,15 +287,11 @@ private:
     std::string notImported() const { return "; " + result_.flexName + " was not imported"; }
     bool settleName(const std::string& flexNameOverride);
     bool textMode(const Source& source);
-
-    // Reads the directory and the owned sectors unless what the session holds is still current.
+    // The sectors the file fills, once it is converted as its mode says.
+    std::size_t convert(Source& source);
+    // Maps the image unless the map still matches it.
     Status know(const SystemInformationRecord& sir);
-    // Walks on to the slot that ends the directory, taking in the live files on the way.
-    void walkToEnd();
-    void claim(SectorLink start, std::int32_t owner);
-    Status checkUnowned(const std::vector<SectorLink>& sectors) const;
-    Status commit(const SystemInformationRecord& sir, const Source& source,
-                  const Allocation& allocation, std::uint32_t slotOffset);
+    ImportResult store(Source& source);
 
     DiskImage& image_;
     const ImportOptions options_;
@@ -262,14 +304,9 @@ private:
     std::optional<LocalDate> entryDate_; // else today's
 
     bool known_ = false;
-    SystemInformationRecord knownSir_;
+    SectorMap map_;
     std::uint64_t knownSize_ = 0;
-    std::uint64_t knownWrites_ = 0;       // the image's writeCount when the session last knew it
-    std::unique_ptr<DirectoryWalk> walk_; // stands at endSlot_ (or at the end of the chain)
-    std::optional<std::uint32_t> endSlot_;
-    std::vector<LiveFile> files_;               // live entries in directory order
-    std::map<std::string, std::size_t> byName_; // "NAME.EXT" -> the first such entry in files_
-    LinkTable<std::int32_t> owner_;             // DirectoryOwner, an index into files_, or NoOwner
+    std::uint64_t knownWrites_ = 0; // the image's writeCount when the map last matched it
 };
 
 bool ImportSession::Impl::settleName(const std::string& flexNameOverride) {
@@ -304,60 +341,29 @@ bool ImportSession::Impl::textMode(const Source& source) {
     return !questions_.askBinary(binaryQuestion(pc.name + "." + pc.ext));
 }
 
-void ImportSession::Impl::claim(SectorLink start, std::int32_t owner) {
-    for (SectorLink link : walkChain(image_, start, image_.fileSize() / SectorSize + 1).sectors) {
-        std::int32_t& slot = owner_.at(link);
-        if (slot == NoOwner)
-            slot = owner;
-    }
-}
-
-void ImportSession::Impl::walkToEnd() {
-    endSlot_.reset();
-    DirectorySlot slot;
-    while (walk_->next(slot)) {
-        if (slot.entry.isEndOfDirectory()) {
-            endSlot_ = slot.offset;
-            return;
-        }
-        if (!slot.entry.isLive())
-            continue;
-        const std::size_t index = files_.size();
-        files_.push_back({slot.offset, slot.entry});
-        byName_.emplace(slot.entry.name() + "." + slot.entry.ext(), index);
-        claim(slot.entry.startLink, static_cast<std::int32_t>(index));
-    }
+std::size_t ImportSession::Impl::convert(Source& source) {
+    result_.text = textMode(source);
+    const bool compress = result_.text && options_.applySpaceCompression;
+    if (compress) // the line-feed rule goes first here, before counts of 10 or 13 exist
+        source.bytes = compressedText(source.bytes, options_.stripLineFeeds);
+    if (result_.text)
+        textCopy(source, options_.stripLineFeeds && !compress);
+    else
+        binaryCopy(source);
+    return source.sectors + (source.truncated ? 1 : 0);
 }
 
 Status ImportSession::Impl::know(const SystemInformationRecord& sir) {
-    if (known_ && image_.writeCount() == knownWrites_ && sir == knownSir_ &&
+    if (known_ && image_.writeCount() == knownWrites_ && sir == map_.sir() &&
         image_.fileSize() == knownSize_)
-        return walk_->status();
+        return {};
+    known_ = false;
+    Status status = SectorMap::build(image_, sir, map_);
+    if (!status.ok())
+        return status;
     known_ = true;
     knownWrites_ = image_.writeCount();
-    knownSir_ = sir;
     knownSize_ = image_.fileSize();
-    files_.clear();
-    byName_.clear();
-    owner_.reset(image_, NoOwner);
-    claim(FirstDirectorySector, DirectoryOwner);
-    walk_ = std::make_unique<DirectoryWalk>(image_);
-    walkToEnd();
-    return walk_->status();
-}
-
-Status ImportSession::Impl::checkUnowned(const std::vector<SectorLink>& sectors) const {
-    for (SectorLink link : sectors) {
-        const std::int32_t owner = owner_.get(link);
-        if (owner == NoOwner)
-            continue;
-        const std::string who = owner == DirectoryOwner
-                                    ? std::string("the directory")
-                                    : files_[static_cast<std::size_t>(owner)].entry.name() + "." +
-                                          files_[static_cast<std::size_t>(owner)].entry.ext();
-        return {ErrorCode::Damaged, "The free chain is damaged: its sector " + linkText(link) +
-                                        " also belongs to " + who};
-    }
     return {};
 }
 
@@ -373,10 +379,8 @@ ImportResult ImportSession::Impl::run(const std::string& hostPath,
     if (image_.readOnly())
         return fail(
             {ErrorCode::ReadOnly, "The disk image is open read-only; nothing was imported"});
-    if (!settleName(flexNameOverride))
-        return cancelled();
-
-    // The whole source is read before anything is written, so a failed read changes nothing.
+    // The whole source is read before anything is written, so a failed read changes nothing;
+    // and before the name is asked, so that no name is asked for a file that cannot be read.
     Source source;
     Status status;
     if (given)
@@ -385,6 +389,8 @@ ImportResult ImportSession::Impl::run(const std::string& hostPath,
         status = readSource(hostPath_, source);
     if (!status.ok())
         return fail(status);
+    if (!settleName(flexNameOverride))
+        return cancelled();
     if (!given && options_.keepHostDates) {
         LocalDate date;
         status = hostFileDate(hostPath_, date);
@@ -396,174 +402,68 @@ ImportResult ImportSession::Impl::run(const std::string& hostPath,
         return fail({ErrorCode::ReadFailed, hostPath_ +
                                                 " is empty and a FLEX file needs at least one "
                                                 "sector; it was not imported"});
-
     // From the first read of the SIR to the commit the image is this command's alone.
     change_.emplace(image_);
-    if (!change_->status().ok())
-        return fail(change_->status());
+    status = change_->status();
     SystemInformationRecord sir;
-    status = image_.readSirForChange(sir);
+    if (status.ok())
+        status = image_.readSirForChange(sir);
+    if (status.ok())
+        status = know(sir);
     if (!status.ok())
         return fail(status);
+    return store(source);
+}
 
-    status = know(sir);
-    if (!status.ok())
-        return fail({status.code(), status.text() + notImported()});
-    const auto match = byName_.find(result_.flexName);
-    const bool replacing = match != byName_.end();
-    if (replacing) {
-        if (!questions_.askReplace(ReplaceQuestion))
-            return cancelled();
-    } else if (!endSlot_) {
-        return fail({ErrorCode::DirectoryFull, "The directory is full" + notImported()});
-    }
-    const LiveFile old = replacing ? files_[match->second] : LiveFile{};
+ImportResult ImportSession::Impl::store(Source& source) {
+    if (!map_.directoryStatus().ok())
+        return failNamed(map_.directoryStatus());
+    const std::size_t old = map_.findLive(name_.name, name_.ext);
+    const bool replacing = old != SectorMap::NoEntry;
+    if (replacing && !questions_.askReplace(ReplaceQuestion))
+        return cancelled();
+    if (!replacing && map_.endSlot() == SectorMap::NoEntry)
+        return failNamed({ErrorCode::DirectoryFull, "The directory is full"});
+    const std::size_t slot = replacing ? old : map_.endSlot();
 
     // Checked before a replacement too: one that frees no sector must not delete for nothing.
-    const bool freesSectors = replacing && !old.entry.startLink.isNull();
-    if (!freesSectors && hasZeroByte(sir.firstFree))
-        return fail({ErrorCode::InvalidLink, firstFreeLinkMessage(sir.firstFree)});
-    result_.text = textMode(source);
-    const bool compress = result_.text && options_.applySpaceCompression;
-    if (compress && source.truncated) // what was not read could fit once compressed
-        return fail({ErrorCode::DiskFull, hostPath_ + " is too large" + notImported()});
-    if (compress) // the line-feed rule goes first here, before counts of 10 or 13 exist
-        source.bytes = compressedText(source.bytes, options_.stripLineFeeds);
-    if (result_.text)
-        textCopy(source, options_.stripLineFeeds && !compress);
-    else
-        binaryCopy(source);
-    const std::size_t wanted = source.sectors + (source.truncated ? 1 : 0);
+    const bool freesSectors = replacing && !map_.entries()[old].chain.sectors.empty();
+    if (!freesSectors && hasZeroByte(map_.sir().firstFree))
+        return fail({ErrorCode::InvalidLink, firstFreeLinkMessage(map_.sir().firstFree)});
+    if (const ChainDamage damage = storeDamage(map_, slot))
+        return failNamed({ErrorCode::Damaged, capitalized(damage.text)},
+                         damage.freeChain ? RepairHint : "");
+    const std::size_t wanted = convert(source);
+    if (result_.text && options_.applySpaceCompression && source.truncated)
+        return failNamed({ErrorCode::DiskFull, hostPath_ + " is too large"});
 
-    std::uint32_t slotOffset = replacing ? old.offset : *endSlot_;
     if (replacing) {
-        known_ = false; // the deletion changes the chains: read them again below
-        status = deleteEntryAt(image_, old.offset, old.entry, sir);
-        if (!status.ok())
-            return fail({status.code(), status.text() + notImported()});
-        if (hasZeroByte(sir.firstFree))
-            return fail({ErrorCode::InvalidLink, firstFreeLinkMessage(sir.firstFree)});
-        status = know(sir);
-        if (!status.ok())
-            return fail({status.code(), status.text() + notImported()});
+        const Status deleted = deleteEntry(image_, map_, old);
+        if (!deleted.ok())
+            return failNamed(deleted);
+        if (map_.freeChain().empty())
+            return fail({ErrorCode::InvalidLink, firstFreeLinkMessage(map_.sir().firstFree)});
     }
-
-    Allocation allocation;
-    status = allocate(image_, sir, wanted, allocation);
-    if (status.ok())
-        status = checkUnowned(allocation.sectors);
-    if (!status.ok())
-        return fail({status.code(), status.text() + notImported()});
-    if (allocation.sectors.size() < wanted && !questions_.askPartial(DiskFullQuestion))
+    const std::size_t sectors = std::min(wanted, map_.freeChain().size());
+    if (sectors < wanted && !questions_.askPartial(DiskFullQuestion))
         return cancelled();
 
-    // Never reached: the scan refuses a file without a slot before anything is written.
-    if (slotOffset == 0)
-        return fail({ErrorCode::DirectoryFull, "OOPS - We just screwed up"});
-
-    status = commit(sir, source, allocation, slotOffset);
+    FlexFile file{name_, entryDate_.value_or(currentLocalDate()), false, std::move(source.bytes),
+                  source.sectors};
+    Status status = writeFlexFile(image_, map_, slot, file, sectors);
+    if (!status.ok())
+        status = {status.code(),
+                  status.text() + "; the import of " + result_.flexName + " stopped"};
     if (status.ok())
         status = endChange();
     if (!status.ok()) {
         known_ = false;
         return fail(status);
     }
-    result_.committed = true;
-    result_.sectorsUsed = static_cast<std::uint16_t>(allocation.sectors.size());
-    return result_;
-}
-
-// Data sectors in chain order, each keeping its free-chain link (runs that lie back to back
-// go in one write); then the end link, the SIR, the entry and a flush. Until the SIR is written
-// the free chain still runs through the new sectors, so a failure half-way loses no free sector.
-Status ImportSession::Impl::commit(const SystemInformationRecord& sirBefore, const Source& source,
-                                   const Allocation& allocation, std::uint32_t slotOffset) {
-    const std::size_t used = allocation.sectors.size();
-    const std::string stopped = "; the import of " + result_.flexName + " stopped";
-    constexpr std::size_t RunSectors = 256;
-    std::vector<std::uint8_t> run;
-    run.reserve(std::min(used, RunSectors) * SectorSize);
-    std::size_t runStart = 0;
-    for (std::size_t i = 0; i < used; ++i)
-        image_.takingFreeSector(allocation.sectors[i], allocation.links[i]);
-    for (std::size_t i = 0; i < used; ++i) {
-        const std::size_t at = run.size();
-        run.resize(at + SectorSize, 0);
-        putLink(run.data() + at, allocation.links[i]);
-        putBigEndian16(run.data() + at + 2, static_cast<std::uint16_t>(i + 1));
-        const std::size_t from = i * SectorDataSize;
-        if (from < source.bytes.size()) {
-            const std::size_t n = std::min<std::size_t>(SectorDataSize, source.bytes.size() - from);
-            std::copy_n(source.bytes.begin() + static_cast<std::ptrdiff_t>(from), n,
-                        run.begin() + static_cast<std::ptrdiff_t>(at + SectorHeaderSize));
-        }
-        const bool runEnds = i + 1 == used || run.size() == RunSectors * SectorSize ||
-                             image_.SectorOffset(allocation.sectors[i + 1]) !=
-                                 image_.SectorOffset(allocation.sectors[i]) + SectorSize;
-        if (!runEnds)
-            continue;
-        Status status = image_.writeSectors(
-            std::span(allocation.sectors).subspan(runStart, i + 1 - runStart), run);
-        if (!status.ok())
-            return {status.code(), status.text() + stopped};
-        run.clear();
-        runStart = i + 1;
-    }
-    const SectorLink start = allocation.sectors.front();
-    const SectorLink end = allocation.sectors.back();
-    if (hasZeroByte(end))
-        return {ErrorCode::InvalidLink, endLinkMessage(end)};
-    Status status = image_.writeLink(end, SectorLink{});
-    if (!status.ok())
-        return {status.code(), status.text() + stopped};
-
-    SystemInformationRecord sir = sirBefore;
-    if (allocation.exhausted) {
-        // An empty free chain is 0/0 at both ends, so no later deletion links behind a sector
-        // that now belongs to this file.
-        sir.firstFree = {};
-        sir.lastFree = {};
-        sir.freeSectorCount = 0;
-    } else {
-        sir.firstFree = allocation.nextFree;
-        sir.freeSectorCount =
-            static_cast<std::uint16_t>(sir.freeSectorCount > used ? sir.freeSectorCount - used : 0);
-    }
-    status = image_.writeSir(sir);
-    if (!status.ok())
-        return {status.code(), status.text() + stopped};
-
-    DirectoryEntry entry;
-    std::copy(name_.name.begin(), name_.name.end(), entry.fileName.begin());
-    std::copy(name_.ext.begin(), name_.ext.end(), entry.extension.begin());
-    entry.startLink = start;
-    entry.endLink = end;
-    entry.sectorCount = static_cast<std::uint16_t>(used);
-    const LocalDate date = entryDate_.value_or(currentLocalDate());
-    entry.month = static_cast<std::uint8_t>(date.month);
-    entry.day = static_cast<std::uint8_t>(date.day);
-    entry.year = yearByte(date.year);
-    status = image_.writeEntry(slotOffset, entry);
-    if (status.ok())
-        status = image_.flush();
-    if (!status.ok())
-        return {status.code(), status.text() + stopped};
-
-    // What the session knows follows the image: the new file owns its sectors, and a file
-    // written into the directory's end slot lets the directory go on after it.
     knownWrites_ = image_.writeCount();
-    knownSir_ = sir;
-    const auto index = static_cast<std::int32_t>(files_.size());
-    for (SectorLink link : allocation.sectors)
-        if (owner_.get(link) == NoOwner)
-            owner_.at(link) = index;
-    files_.push_back({slotOffset, entry});
-    byName_.emplace(result_.flexName, files_.size() - 1);
-    if (endSlot_ && slotOffset == *endSlot_) {
-        walk_->resume();
-        walkToEnd();
-    }
-    return {};
+    result_.committed = true;
+    result_.sectorsUsed = static_cast<std::uint16_t>(sectors);
+    return result_;
 }
 
 std::string binaryQuestion(const std::string& pcName) {

@@ -6,6 +6,7 @@
 
 #include "engine/DiskImage.h"
 #include "engine/FlexName.h"
+#include "engine/SectorMap.h"
 
 #include <cstdint>
 #include <memory>
@@ -23,6 +24,9 @@ public:
     virtual bool askName(std::string& text) = 0;
     virtual bool askYesNo(const std::string& question) = 0; // replace? binary? partial? warning
     virtual void tell(const std::string& message) = 0;      // OK messages
+    // A failure, for front ends that word some of their own (the system's reason for a host
+    // file that cannot be opened); by default its text is told.
+    virtual void tellFailure(const Status& status) { tell(status.text()); }
 
     // The single questions, for front ends that answer them from settings of their own.
     virtual bool askReplace(const std::string& question) { return askYesNo(question); }
@@ -55,6 +59,26 @@ struct ImportResult {
     std::uint16_t sectorsUsed = 0;
     bool text = false; // copied in text mode
 };
+
+// A FLEX file ready to be written: its entry's fields and the data of its sectors.
+struct FlexFile {
+    FlexName name; // upper-case, as the entry holds it
+    LocalDate date;
+    bool random = false;
+    std::vector<std::uint8_t> data; // 252 bytes to a sector, the last sector padded with zeros
+    std::size_t sectors = 0;        // sectors it fills: those of `data`, or one empty one more
+};
+
+// Writes `file` into `slot` of the map (the slot that ends the directory, or that of a file just
+// deleted), in the first `sectors` sectors of the free chain (at most as many as it holds), and
+// the map follows. The map must come from the running change. Refuses, before anything is
+// written, a damaged directory or free chain and records that are not theirs alone (Damaged).
+Status writeFlexFile(DiskImage& image, SectorMap& map, std::size_t slot, const FlexFile& file,
+                     std::size_t sectors);
+
+// What a new file in `slot` needs sound, besides its sectors: the directory, the free chain it
+// takes them from, and the records it rewrites. Empty words when all is well.
+ChainDamage storeDamage(const SectorMap& map, std::size_t slot);
 
 // One host file into the open image; reads the SIR afresh. `flexNameOverride` (optional
 // "NAME.EXT") replaces the name taken from the host path. Every failure but a Cancelled one

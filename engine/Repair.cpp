@@ -1,8 +1,7 @@
 #include "engine/Repair.h"
 
-#include "engine/Chain.h"
-#include "engine/Directory.h"
 #include "engine/HostFile.h"
+#include "engine/SectorMap.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -12,6 +11,70 @@
 
 namespace dw {
 
+namespace {
+
+// A sector the repair must leave out of the free chain although no file's chain or directory
+// sector holds it: one that an entry after the directory's end, or a damaged entry, names.
+bool namedBy(const SectorMap& map, Owner owner, SectorLink link) {
+    if (owner.kind == OwnerKind::Free)
+        return true;
+    if (owner.kind != OwnerKind::Entry)
+        return false;
+    const MappedEntry& e = map.entries()[owner.entry];
+    return e.state != EntryState::Live ||
+           std::find(e.detached.begin(), e.detached.end(), link) != e.detached.end();
+}
+
+bool namedOnly(const SectorMap& map, SectorLink link) {
+    if (!namedBy(map, map.firstOwner(link), link))
+        return false; // the common case, told without a list of owners
+    for (Owner owner : map.owners(link))
+        if (!namedBy(map, owner, link))
+            return false;
+    return true;
+}
+
+std::vector<SectorLink> except(const std::vector<SectorLink>& sectors,
+                               const std::vector<SectorLink>& others) {
+    std::vector<SectorLink> sorted = others;
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<SectorLink> result;
+    for (SectorLink link : sectors)
+        if (!std::binary_search(sorted.begin(), sorted.end(), link))
+            result.push_back(link);
+    return result;
+}
+
+// Every data sector within the geometry: free when nobody but the free chain holds it, kept
+// when only entries that name it do.
+void sortSectors(DiskImage& image, const SectorMap& map, RepairPlan& plan) {
+    for (int track = 1; track <= map.sir().maxTrack; ++track)
+        for (int sector = 1; sector <= map.sir().maxSector; ++sector) {
+            const SectorLink link{static_cast<std::uint8_t>(track),
+                                  static_cast<std::uint8_t>(sector)};
+            if (!image.contains(link))
+                continue;
+            if (!map.owned(link) || map.ownedOnlyBy(link, {OwnerKind::Free}))
+                plan.chain.push_back(link);
+            else if (namedOnly(map, link))
+                plan.kept.push_back(link);
+        }
+}
+
+// The links of the new chain that differ from what its sectors hold now.
+Status countRelinks(DiskImage& image, RepairPlan& plan) {
+    for (std::size_t i = 0; i < plan.chain.size(); ++i) {
+        const SectorLink next = i + 1 < plan.chain.size() ? plan.chain[i + 1] : SectorLink{};
+        SectorLink current;
+        if (Status status = image.readLink(plan.chain[i], current); !status.ok())
+            return status;
+        plan.relinked += current != next;
+    }
+    return {};
+}
+
+} // namespace
+
 Status planRepair(DiskImage& image, RepairPlan& plan) {
     plan = RepairPlan{};
     const ImageRead hold(image);
@@ -19,72 +82,34 @@ Status planRepair(DiskImage& image, RepairPlan& plan) {
         return hold.status();
     SystemInformationRecord sir;
     Status status = image.readSirForChange(sir);
+    SectorMap map;
+    if (status.ok())
+        status = SectorMap::build(image, sir, map);
     if (!status.ok())
         return status;
-    const std::size_t limit = image.fileSize() / SectorSize + 1;
+    // Files past a break in the directory would seem to own nothing.
+    if (!map.directoryStatus().ok())
+        return {ErrorCode::Damaged, map.directoryStatus().text() + "; nothing was repaired"};
+    if (const ChainDamage damage = map.recordsDamage(SectorMap::NoEntry))
+        return {ErrorCode::Damaged, "The" + damage.text.substr(3) + "; nothing was repaired"};
 
-    std::vector<bool> owned(256 * 256, false);
-    auto claim = [&](SectorLink start) {
-        for (SectorLink link : walkChain(image, start, limit).sectors)
-            owned[linkIndex(link)] = true;
-    };
-    claim(FirstDirectorySector);
-    status = walkDirectory(image, [&](const DirectorySlot& slot) {
-        if (slot.entry.isLive())
-            claim(slot.entry.startLink);
-        return SlotAction::Continue;
-    });
-    if (!status.ok())
-        return {status.code(), status.text() + "; nothing was repaired"};
-
-    for (int track = 1; track <= sir.maxTrack; ++track)
-        for (int sector = 1; sector <= sir.maxSector; ++sector) {
-            const SectorLink link{static_cast<std::uint8_t>(track),
-                                  static_cast<std::uint8_t>(sector)};
-            if (image.contains(link) && !owned[linkIndex(link)])
-                plan.chain.push_back(link);
-        }
-
-    const ChainWalk old =
-        sir.firstFree.isNull() ? ChainWalk{} : walkChain(image, sir.firstFree, limit);
+    sortSectors(image, map, plan);
+    const ChainWalk& old = map.freeWalk();
     if (old.end != ChainWalk::End::Null)
         plan.oldChainProblem = chainProblemText(old);
-    std::vector<bool> inOld(256 * 256, false), inNew(256 * 256, false);
-    for (SectorLink link : old.sectors)
-        inOld[linkIndex(link)] = true;
-    for (SectorLink link : plan.chain)
-        inNew[linkIndex(link)] = true;
-    for (SectorLink link : plan.chain)
-        if (!inOld[linkIndex(link)])
-            plan.added.push_back(link);
-    for (SectorLink link : old.sectors)
-        if (!inNew[linkIndex(link)])
-            plan.dropped.push_back(link);
-
+    plan.added = except(plan.chain, old.sectors);
+    plan.dropped = except(old.sectors, plan.chain);
     plan.before = sir;
     plan.after = sir;
     plan.after.firstFree = plan.chain.empty() ? SectorLink{} : plan.chain.front();
     plan.after.lastFree = plan.chain.empty() ? SectorLink{} : plan.chain.back();
     plan.after.freeSectorCount = static_cast<std::uint16_t>(plan.chain.size());
-
     // A sound free chain keeps its order: only a chain that misses sectors, holds others, or
     // disagrees with the SIR is rebuilt.
-    const bool sound =
-        plan.oldChainProblem.empty() && plan.added.empty() && plan.dropped.empty() &&
-        sir.freeSectorCount == old.sectors.size() &&
-        (old.sectors.empty() ? sir.lastFree.isNull() : sir.lastFree == old.sectors.back());
-    if (sound)
-        return {};
-    plan.needed = true;
-    for (std::size_t i = 0; i < plan.chain.size(); ++i) {
-        const SectorLink next = i + 1 < plan.chain.size() ? plan.chain[i + 1] : SectorLink{};
-        SectorLink current;
-        status = image.readLink(plan.chain[i], current);
-        if (!status.ok())
-            return status;
-        plan.relinked += current != next;
-    }
-    return {};
+    plan.needed = !plan.oldChainProblem.empty() || !plan.added.empty() || !plan.dropped.empty() ||
+                  sir.freeSectorCount != old.sectors.size() ||
+                  sir.lastFree != (old.sectors.empty() ? SectorLink{} : old.sectors.back());
+    return plan.needed ? countRelinks(image, plan) : Status{};
 }
 
 Status applyRepair(DiskImage& image, const RepairPlan& plan) {

@@ -36,16 +36,16 @@ FileStore::FileStore(std::FILE* file) : file_(file) {
 }
 
 Status FileStore::open(const std::string& path, bool writable, std::unique_ptr<FileStore>& out) {
-    const Status failed{ErrorCode::OpenFailed, "Unable to open " + path};
+    auto failed = [&] { return Status{ErrorCode::OpenFailed, "Unable to open " + path, {}, errno}; };
     const int fd =
         ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
-        return failed;
+        return failed();
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        return {ErrorCode::BadImage,
-                "Not a regular file (a folder, device or pipe); it was not opened"};
+        const std::string fact = "not a regular file (a folder, device or pipe); it was not opened";
+        return {ErrorCode::BadImage, "Not" + fact.substr(3), fact};
     }
     // A regular file never waits anyway: its transfers need the flag no more.
     const int flags = ::fcntl(fd, F_GETFL);
@@ -53,10 +53,9 @@ Status FileStore::open(const std::string& path, bool writable, std::unique_ptr<F
                           ? nullptr
                           : ::fdopen(fd, writable ? "r+b" : "rb");
     if (!file) {
-        const int reason = errno;
+        const Status status = failed();
         ::close(fd);
-        errno = reason;
-        return failed;
+        return status;
     }
     out = std::make_unique<FileStore>(file);
     return {};

@@ -47,7 +47,7 @@ public:
     ~FileStore() override;
     // Opens an image for reading and writing, or for reading only. Opened without waiting (a
     // pipe would block the open or its reads), and only a regular file is taken: anything else
-    // is BadImage. OpenFailed leaves errno at the system's reason.
+    // is BadImage. OpenFailed carries the system's reason.
     static Status open(const std::string& path, bool writable, std::unique_ptr<FileStore>& out);
     FileStore(const FileStore&) = delete;
     FileStore& operator=(const FileStore&) = delete;

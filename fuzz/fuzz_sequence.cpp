@@ -8,6 +8,13 @@
 // every file must read back byte for byte as the model says; at the end the engine's own check
 // must agree. A refused step changes no byte (a replacement that was agreed to may have deleted
 // the old file first, as the window's import does).
+//
+// Half the inputs then damage the image (links, the SIR's free chain, directory entries, any
+// byte but the geometry) and go on with imports, deletions and repairs, as a user rescuing an
+// archive would. The owners of each sector are found here, byte by byte, not by the engine's
+// map: after every command each sector that a live file other than the one the command names
+// owns (its chain as far as it leads, and the last sector its entry names) keeps its bytes, and
+// a refused command changes no byte.
 
 #include "engine/Check.h"
 #include "engine/Create.h"
@@ -15,6 +22,7 @@
 #include "engine/Directory.h"
 #include "engine/Extract.h"
 #include "engine/Import.h"
+#include "engine/Repair.h"
 #include "engine/SpaceCompression.h"
 #include "fuzz/FuzzSupport.h"
 #include "tests/support/ImageBuilder.h"
@@ -174,7 +182,142 @@ public:
         verify();
     }
 
+    // Damages the image: never its geometry or length, which would make it another image.
+    void damage() {
+        session_.reset(); // a session lives within one command, and the image changed under it
+        const int changes = in_.ConsumeIntegralInRange(1, 6);
+        for (int i = 0; i < changes && in_.remaining_bytes() > 0; ++i) {
+            switch (in_.ConsumeIntegralInRange(0, 3)) {
+            case 0: { // a link, to a sector of the image or just past its geometry
+                std::uint8_t* at = sectorAt(anySector());
+                at[0] =
+                    in_.ConsumeIntegralInRange<std::uint8_t>(0, static_cast<std::uint8_t>(tracks_));
+                at[1] = in_.ConsumeIntegralInRange<std::uint8_t>(
+                    0, static_cast<std::uint8_t>(perTrack_ + 1));
+                break;
+            }
+            case 1: // the SIR's free chain and date
+                bytes_[header_ + dw::SirOffset + in_.ConsumeIntegralInRange(13, 21)] =
+                    in_.ConsumeIntegral<std::uint8_t>();
+                break;
+            case 2: { // a directory entry's first byte, links or count
+                const dwtest::Link sector{0, in_.ConsumeIntegralInRange(5, trackZero_)};
+                const int field = in_.PickValueInArray({0, 13, 14, 15, 16, 17, 18});
+                sectorAt(sector)[16 + 24 * in_.ConsumeIntegralInRange(0, 9) + field] =
+                    in_.ConsumeIntegral<std::uint8_t>();
+                break;
+            }
+            default: { // any byte but the geometry's two
+                const std::size_t at =
+                    in_.ConsumeIntegralInRange<std::size_t>(0, bytes_.size() - 1);
+                if (at != header_ + dw::SirOffset + 22 && at != header_ + dw::SirOffset + 23)
+                    bytes_[at] = in_.ConsumeIntegral<std::uint8_t>();
+                break;
+            }
+            }
+        }
+    }
+
+    // One command on the damaged image; false when the engine now reads it with another
+    // layout (the damage made another reading make more sense: another image, not this one).
+    bool damagedStep() {
+        dw::SystemInformationRecord sir;
+        if (!image_->readSir(sir).ok() || image_->layout().headerBytes != header_ ||
+            image_->layout().trackZeroSectors != trackZero_)
+            return false;
+        const Bytes before = bytes_;
+        const std::vector<dwtest::EntrySpec> live =
+            dwtest::liveEntries(bytes_, layout(), perTrack_);
+        std::string named;
+        bool refused = false;
+        switch (in_.ConsumeIntegralInRange(0, 3)) {
+        case 0:
+        case 1: {
+            const dw::ImportOptions options = optionsFrom(in_);
+            const std::string given = in_.PickValueInArray(Names);
+            named = key(given);
+            questions_ = InputQuestions{};
+            questions_.replace = in_.ConsumeBool();
+            questions_.partial = in_.ConsumeBool();
+            const Bytes source = in_.ConsumeBytes<std::uint8_t>(in_.ConsumeIntegralInRange(1, 900));
+            const dw::ImportResult result =
+                dw::importFile(*image_, dwfuzz::memoryHost().hold(source.data(), source.size()),
+                               options, questions_, given);
+            // A replacement agreed to may have deleted the old file before it was refused.
+            refused = !result.committed && !(questions_.askedReplace && questions_.replace);
+            trace("import " + named, result.status);
+            break;
+        }
+        case 2: {
+            named = key(in_.PickValueInArray(Names));
+            const std::size_t dot = named.find('.');
+            const dw::Status status =
+                dw::deleteFile(*image_, named.substr(0, dot), named.substr(dot + 1));
+            refused = !status.ok();
+            trace("delete " + named, status);
+            break;
+        }
+        default: {
+            dw::ImageChange change(*image_);
+            dw::RepairPlan plan;
+            dw::Status status = dw::planRepair(*image_, plan);
+            if (status.ok())
+                status = dw::applyRepair(*image_, plan);
+            if (!status.ok())
+                image_->discardWrites();
+            require(change.commit().ok(), "a repair could not be written");
+            refused = !status.ok();
+            trace("repair", status);
+            break;
+        }
+        }
+        require(bytes_.size() == before.size(), "a command changed the image's length");
+        if (refused)
+            require(bytes_ == before, "a refused command changed the image");
+        requireKept(before, live, named);
+        return true;
+    }
+
 private:
+    void trace(const std::string& what, const dw::Status& status) const {
+        if (Tracing)
+            std::fprintf(stderr, "%s: %s\n", what.c_str(), status.text().c_str());
+    }
+
+    dwtest::Layout layout() const { return {trackZero_, static_cast<int>(header_)}; }
+
+    dwtest::Link anySector() {
+        const int track = in_.ConsumeIntegralInRange(0, tracks_ - 1);
+        return {track, in_.ConsumeIntegralInRange(1, track == 0 ? trackZero_ : perTrack_)};
+    }
+    std::uint8_t* sectorAt(dwtest::Link l) {
+        return &bytes_[dwtest::layoutOffset(layout(), perTrack_, l)];
+    }
+
+    // Each sector of a live file but `named` (the first live entry of that name) as it was.
+    void requireKept(const Bytes& before, const std::vector<dwtest::EntrySpec>& live,
+                     const std::string& named) const {
+        bool skipped = false;
+        for (const dwtest::EntrySpec& e : live) {
+            if (!skipped && e.name + "." + e.ext == named) {
+                skipped = true;
+                continue;
+            }
+            std::vector<dwtest::Link> owned =
+                dwtest::chainLinks(before, layout(), perTrack_, e.start);
+            owned.push_back(e.end);
+            for (dwtest::Link l : owned) {
+                const bool inImage = l.sector >= 1 && l.track < tracks_ &&
+                                     l.sector <= (l.track == 0 ? trackZero_ : perTrack_);
+                const std::size_t at = dwtest::layoutOffset(layout(), perTrack_, l);
+                if (inImage && !std::equal(before.begin() + static_cast<std::ptrdiff_t>(at),
+                                           before.begin() + static_cast<std::ptrdiff_t>(at + 256),
+                                           bytes_.begin() + static_cast<std::ptrdiff_t>(at)))
+                    require(false, "a sector another live file owns was changed");
+            }
+        }
+    }
+
     void import() {
         const dw::ImportOptions options = optionsFrom(in_);
         dw::ImportSession session(*image_, options, questions_);
@@ -318,8 +461,7 @@ private:
     using Link = std::pair<int, int>; // track, sector
 
     const std::uint8_t* sectorBytes(Link l) const {
-        return &bytes_[dwtest::layoutOffset({trackZero_, static_cast<int>(header_)}, perTrack_,
-                                            {l.first, l.second})];
+        return &bytes_[dwtest::layoutOffset(layout(), perTrack_, {l.first, l.second})];
     }
     bool exists(Link l) const {
         return l.first >= 0 && l.first < tracks_ && l.second >= 1 &&
@@ -428,11 +570,19 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
+    const bool damaged = in.ConsumeBool();
     Run run(in);
     if (!run.makeImage())
         return 0;
-    for (int steps = 0; steps < 24 && in.remaining_bytes() > 0; ++steps)
+    const int soundSteps = damaged ? in.ConsumeIntegralInRange(0, 8) : 24;
+    for (int steps = 0; steps < soundSteps && in.remaining_bytes() > 0; ++steps)
         run.step();
-    run.finish();
+    if (!damaged) {
+        run.finish();
+        return 0;
+    }
+    run.damage();
+    for (int steps = 0; steps < 16 && in.remaining_bytes() > 0 && run.damagedStep(); ++steps) {
+    }
     return 0;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the fuzzers for SECONDS in all: scripts/fuzz.sh BUILD_DIR SECONDS. fuzz_image (arbitrary
 # bytes as an image, seeded by make_seeds), fuzz_sequence (imports and deletions on an image
-# the engine made) and fuzz_records (arbitrary bytes as program files) run side by side when
+# the engine made, then imports, deletions and repairs once it is damaged) and fuzz_records (arbitrary bytes as program files) run side by side when
 # there are two processors or more, else one after the other with a share of the time each. Each corpus grows in BUILD_DIR/fuzz-corpus/TARGET, crashes land
 # in BUILD_DIR/fuzz-artifacts, each run's output in BUILD_DIR/fuzz-TARGET.log. Prints the inputs
 # each ran and their rate; exits non-zero when a fuzzer finds a crash, a hang or a sanitizer

@@ -255,3 +255,42 @@ TEST(Layout, ImportSessionMatchesSingleImportsAndFollowsOtherChanges) {
     EXPECT_TRUE(replacing.importFile(replaced).committed);
     expectClean(*image, "after the session");
 }
+
+// A length that is no multiple of 256 allows a header reading beside the plain one: the reading
+// whose SIR and directory make sense wins, and another system's disk is no FLEX image at all.
+TEST(Layout, AmbiguousLengthsReadTheWayThatMakesSense) {
+    ImageBuilder plain = ImageBuilder::formatted(35, 10);
+    plain.addFile("ONE", "TXT", Bytes(600, 'a'));
+    ImageBuilder headed = ImageBuilder::formatted(35, 10, "TEST", {0, 90});
+    headed.addFile("ONE", "TXT", Bytes(600, 'a'));
+    // The bytes that a header reading of 90 bytes takes for a geometry of 1 track of 5 sectors.
+    Bytes longer = plain.bytes();
+    longer[dw::SirOffset + 90 + 23] = 5;
+    Bytes shorter = longer;
+    longer.resize(longer.size() + 90);           // extra bytes at the end
+    shorter.resize(shorter.size() - (256 - 90)); // cut short inside a sector
+    Bytes other = plain.bytes();                 // 100 bytes short, month 67 and day 41
+    other.resize(other.size() - 100);
+    other[dw::SirOffset + 19] = 67;
+    other[dw::SirOffset + 20] = 41;
+    struct Case {
+        Bytes bytes;
+        std::uint32_t header; // expected, or 1 for no FLEX image
+    };
+    Case cases[] = {{longer, 0}, {shorter, 0}, {headed.bytes(), 90}, {other, 1}};
+    for (Case& c : cases) {
+        auto image = dw::DiskImage::inMemory(c.bytes, true);
+        dw::Listing listing;
+        const dw::Status status = dw::readListing(*image, listing);
+        if (c.header == 1) {
+            EXPECT_EQ(status.code(), dw::ErrorCode::BadImage);
+            EXPECT_EQ(status.fact(), "the file is " + std::to_string(c.bytes.size()) +
+                                         " bytes long, which fits no layout of its geometry, "
+                                         "and its creation date (67/41) is no date");
+            continue;
+        }
+        EXPECT_EQ(image->layout().headerBytes, c.header) << c.bytes.size();
+        ASSERT_EQ(listing.entries.size(), 1u) << c.bytes.size();
+        EXPECT_EQ(listing.entries[0].name(), "ONE");
+    }
+}

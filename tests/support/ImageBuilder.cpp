@@ -32,6 +32,52 @@ std::vector<std::uint8_t> readChain(const std::vector<std::uint8_t>& image, cons
     return data;
 }
 
+std::vector<Link> chainLinks(const std::vector<std::uint8_t>& image, const Layout& layout,
+                             int sectorsPerTrack, Link start, std::size_t limit) {
+    const int t0 = layout.trackZeroSectors ? layout.trackZeroSectors : sectorsPerTrack;
+    std::vector<Link> links;
+    std::vector<bool> passed(256 * 256, false);
+    for (Link at = start; at.sector != 0 && links.size() < limit;) {
+        const std::size_t offset = layoutOffset(layout, sectorsPerTrack, at);
+        const std::size_t index = static_cast<std::size_t>(at.track * 256 + at.sector);
+        if (at.sector > (at.track == 0 ? t0 : sectorsPerTrack) || offset + 256 > image.size() ||
+            passed[index])
+            break;
+        passed[index] = true;
+        links.push_back(at);
+        at = {image[offset], image[offset + 1]};
+    }
+    return links;
+}
+
+std::vector<EntrySpec> liveEntries(const std::vector<std::uint8_t>& image, const Layout& layout,
+                                   int sectorsPerTrack) {
+    std::vector<EntrySpec> entries;
+    for (Link sector : chainLinks(image, layout, sectorsPerTrack, {0, 5})) {
+        const std::uint8_t* p = image.data() + layoutOffset(layout, sectorsPerTrack, sector) + 16;
+        for (int slot = 0; slot < 10; ++slot, p += 24) {
+            if (p[0] == 0)
+                return entries;
+            if ((p[0] & 0x80) != 0)
+                continue;
+            auto text = [](const std::uint8_t* from, std::size_t n) {
+                std::string t(reinterpret_cast<const char*>(from), n);
+                return t.substr(0, t.find('\0'));
+            };
+            entries.push_back({text(p, 8),
+                               text(p + 8, 3),
+                               {p[13], p[14]},
+                               {p[15], p[16]},
+                               p[17] << 8 | p[18],
+                               p[19],
+                               p[21],
+                               p[22],
+                               p[23]});
+        }
+    }
+    return entries;
+}
+
 ImageBuilder::ImageBuilder(int tracks, int sectorsPerTrack, const Layout& layout)
     : tracks_(tracks), spt_(sectorsPerTrack), layout_(layout),
       t0_(layout.trackZeroSectors ? layout.trackZeroSectors : sectorsPerTrack),

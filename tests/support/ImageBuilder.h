@@ -32,6 +32,12 @@ std::size_t layoutOffset(const Layout& layout, int sectorsPerTrack, Link l);
 std::vector<std::uint8_t> readChain(const std::vector<std::uint8_t>& image, const Layout& layout,
                                     int sectorsPerTrack, Link start, std::size_t limit = 70000);
 
+// The sectors of the chain from `start` as a byte-level reader finds them: each link followed
+// until one to sector 0, one that names no sector of the image (its track's sectors, or the
+// file's length, end before it), one already passed, or `limit` sectors.
+std::vector<Link> chainLinks(const std::vector<std::uint8_t>& image, const Layout& layout,
+                             int sectorsPerTrack, Link start, std::size_t limit = 70000);
+
 struct SirSpec {
     std::string label = "TEST";
     int volumeNumber = 1;
@@ -52,6 +58,12 @@ struct EntrySpec {
     int random = 0;
     int month = 1, day = 2, year = 3;
 };
+
+// The live entries, in directory order, as a byte-level reader finds them: the directory
+// chain from track 0 sector 5 (as chainLinks follows it), its slots up to the first whose name
+// byte is 0, without deleted ones (bit 7 of that byte set).
+std::vector<EntrySpec> liveEntries(const std::vector<std::uint8_t>& image, const Layout& layout,
+                                   int sectorsPerTrack);
 
 class ImageBuilder {
 public:

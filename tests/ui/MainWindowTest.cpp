@@ -228,17 +228,21 @@ private slots:
         QTest::addColumn<int>("maxSector");
         QTest::addColumn<int>("length");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("no sectors per track") << 0 << 35 * 10 * 256 << "0 sectors per track";
-        QTest::newRow("shorter than the SIR") << 10 << 300 << "too short";
-        QTest::newRow("shorter than sector 5") << 10 << 1000 << "too short";
+        QTest::addColumn<int>("month"); // of the creation date
+        QTest::newRow("no sectors per track") << 0 << 35 * 10 * 256 << "0 sectors per track" << 3;
+        QTest::newRow("shorter than the SIR") << 10 << 300 << "too short" << 3;
+        QTest::newRow("shorter than sector 5") << 10 << 1000 << "too short" << 3;
+        QTest::newRow("another system's disk") << 10 << 35 * 10 * 256 - 100 << "is no date" << 67;
     }
 
     void unusableImageIsRefused() {
         QFETCH(int, maxSector);
         QFETCH(int, length);
         QFETCH(QString, reason);
+        QFETCH(int, month);
         ImageBuilder b = ImageBuilder::formatted(35, 10);
         b.bytes()[528 + 23] = static_cast<std::uint8_t>(maxSector);
+        b.bytes()[528 + 19] = static_cast<std::uint8_t>(month);
         b.bytes().resize(static_cast<std::size_t>(length));
         const std::string bad = b.save(tempPath("bad.dsk"));
         const auto before = readFileBytes(bad);
