@@ -138,7 +138,8 @@ std::vector<std::pair<std::uint64_t, std::uint64_t>> PendingWrites::regionsToKee
         const std::uint64_t from = blockStart(block);
         if (flags(block) & FreeAtStart) {
             const std::array<std::uint8_t, 2>& link = freeLinks_[block];
-            if (!std::equal(link.begin(), link.end(), heldBlock(block)))
+            const std::uint8_t* held = heldBlock(block);
+            if (held[0] != link[0] || held[1] != link[1])
                 found.emplace_back(from, link.size());
             continue;
         }

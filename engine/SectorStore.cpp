@@ -36,7 +36,9 @@ FileStore::FileStore(std::FILE* file) : file_(file) {
 }
 
 Status FileStore::open(const std::string& path, bool writable, std::unique_ptr<FileStore>& out) {
-    auto failed = [&] { return Status{ErrorCode::OpenFailed, "Unable to open " + path, {}, errno}; };
+    auto failed = [&] {
+        return Status{ErrorCode::OpenFailed, "Unable to open " + path, {}, errno};
+    };
     const int fd =
         ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
