@@ -2,9 +2,9 @@
 
 // The rollback journal beside an image (IMAGE-journal): the original bytes of what a change is
 // about to write (see PendingWrites for what it leaves out), made durable before the image is
-// touched and removed (durably too) once the changed image is. A journal found later means a change was interrupted: its records
-// put the image back as it was. A journal cut short was never acted on, since the image is
-// written only after the journal is whole on disk.
+// touched and removed (durably too) once the changed image is. A journal found later means a
+// change was interrupted: its records put the image back as it was. A journal cut short was
+// never acted on, since the image is written only after the journal is whole on disk.
 //
 // A journal knows its image: it records the image's length and, for every 512-byte piece of the
 // file it would restore (a disk sector, which a power cut leaves whole), a hash of the bytes the

@@ -46,7 +46,7 @@ public:
     std::vector<std::pair<std::uint64_t, std::uint64_t>> regionsToKeep() const;
     // Where the runs of written blocks lie, in file order: their offsets and lengths.
     std::vector<std::pair<std::uint64_t, std::uint64_t>> runs() const;
-    // Writes every run to the store, each in one transfer.
+    // Writes every written block to the store; blocks held side by side go in one transfer.
     bool writeTo(SectorStore& store) const;
 
 private:
