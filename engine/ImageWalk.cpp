@@ -9,6 +9,7 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 namespace dw {
@@ -76,19 +77,21 @@ bool ImageWalk::next(FoundFile& file) {
             continue;
         }
         const fs::directory_entry entry = folder.entries[folder.next++];
+        // The entry knows its type from the folder's listing: no call to the system for
+        // plain files and folders.
         std::error_code error;
         const bool link = entry.is_symlink(error);
-        const fs::file_status target = entry.status(error);
-        if (fs::is_directory(target) && !link) {
+        const bool folderThere = entry.is_directory(error);
+        if (folderThere && !link) {
             if (!enter(entry.path(), file))
                 return true;
             continue;
         }
         file = {entry.path().string(),
                 namedAsImage(entry.path()) ? FoundBy::Suffix : FoundBy::Content};
-        if (fs::is_directory(target))
+        if (folderThere)
             file.status = passedOver("a link to a folder, not followed");
-        else if (fs::exists(target) && !fs::is_regular_file(target))
+        else if (entry.exists(error) && !entry.is_regular_file(error))
             file.status = passedOver("not a regular file");
         // A link that leads nowhere is tried as a file: opening it says what is wrong.
         return true;
@@ -128,88 +131,91 @@ Status examineFound(const FoundFile& file) {
 
 void workInOrder(ImageWalk& walk, unsigned jobs,
                  const std::function<Delivery(const FoundFile&)>& work) {
-    FoundFile file;
-    if (jobs <= 1) {
-        while (walk.next(file))
-            if (!work(file)())
-                return;
-        return;
-    }
-    const std::size_t window = 4 * std::size_t{jobs};
+    const std::size_t window = 4 * std::size_t{std::max(jobs, 1u)};
     std::mutex mutex;
-    std::condition_variable changed;
+    std::condition_variable room; // a worker waits while the window is full
     // Results from the next one to deliver on, by their place in the walk; empty while worked on.
     std::deque<std::optional<Delivery>> waiting;
     std::size_t delivered = 0;
     bool walkOver = false;
     bool stop = false;
+    bool delivering = false; // one worker at a time hands results on
+    std::exception_ptr failure;
+    auto fail = [&](std::exception_ptr what) {
+        if (!failure)
+            failure = what;
+        stop = true;
+        room.notify_all();
+    };
 
+    // Takes the next file, works on it, and when its result is the next in turn (and no other
+    // worker is handing results on) hands on every result that is ready: no thread waits for
+    // another unless the window is full.
     auto worker = [&] {
+        std::unique_lock lock(mutex);
         for (;;) {
-            FoundFile mine;
-            std::size_t place = 0;
-            {
-                std::unique_lock lock(mutex);
-                changed.wait(lock, [&] { return stop || walkOver || waiting.size() < window; });
-                if (stop || walkOver)
-                    return;
-                if (!walk.next(mine)) {
-                    walkOver = true;
-                    changed.notify_all();
-                    return;
-                }
-                place = delivered + waiting.size();
-                waiting.emplace_back();
+            room.wait(lock, [&] { return stop || walkOver || waiting.size() < window; });
+            if (stop || walkOver)
+                return;
+            FoundFile file;
+            try {
+                walkOver = !walk.next(file);
+            } catch (...) {
+                return fail(std::current_exception());
             }
+            if (walkOver)
+                return room.notify_all();
+            const std::size_t place = delivered + waiting.size();
+            waiting.emplace_back();
+            lock.unlock();
             Delivery result;
             try {
-                result = work(mine);
+                result = work(file);
             } catch (...) {
-                result = [failure = std::current_exception()]() -> bool {
-                    std::rethrow_exception(failure);
+                result = [what = std::current_exception()]() -> bool {
+                    std::rethrow_exception(what);
                 };
             }
-            {
-                std::lock_guard lock(mutex);
-                waiting[place - delivered] = std::move(result);
+            lock.lock();
+            waiting[place - delivered] = std::move(result);
+            if (delivering)
+                continue;
+            delivering = true;
+            while (!stop && !waiting.empty() && waiting.front()) {
+                Delivery next = std::move(*waiting.front());
+                waiting.pop_front();
+                ++delivered;
+                room.notify_one();
+                lock.unlock();
+                bool goOn = false;
+                std::exception_ptr thrown;
+                try {
+                    goOn = next();
+                } catch (...) {
+                    thrown = std::current_exception();
+                }
+                lock.lock();
+                if (thrown)
+                    fail(thrown);
+                else if (!goOn)
+                    fail(nullptr);
             }
-            changed.notify_all();
+            delivering = false;
         }
     };
-    std::vector<std::jthread> workers;
-    // Whichever way this call ends, the workers stop before they are joined.
-    struct Stopper {
-        std::mutex& mutex;
-        std::condition_variable& changed;
-        bool& stop;
-        ~Stopper() {
-            {
-                std::lock_guard lock(mutex);
-                stop = true;
-            }
-            changed.notify_all();
+    std::vector<std::thread> others;
+    for (unsigned i = 1; i < jobs; ++i) {
+        try {
+            others.emplace_back(worker);
+        } catch (const std::system_error&) {
+            break; // no more threads to be had: the ones there are do the work
         }
-    } stopper{mutex, changed, stop};
-    for (unsigned i = 0; i < jobs; ++i)
-        workers.emplace_back(worker);
-
-    for (;;) {
-        Delivery next;
-        {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [&] {
-                return (!waiting.empty() && waiting.front()) || (walkOver && waiting.empty());
-            });
-            if (waiting.empty())
-                return;
-            next = std::move(*waiting.front());
-            waiting.pop_front();
-            ++delivered;
-        }
-        changed.notify_all();
-        if (!next())
-            return;
     }
+    worker();
+    for (std::thread& other : others)
+        other.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 } // namespace dw

@@ -64,13 +64,14 @@ Status recognizeByContent(DiskImage& image, const SystemInformationRecord& sir);
 // Anything else is ok: the command opens the file and says what it meets.
 Status examineFound(const FoundFile& file);
 
-// What to do with one file's result, called in walk order on the calling thread; false stops
-// the walk (the output cannot be written).
+// What to do with one file's result; false stops the walk (the output cannot be written).
 using Delivery = std::function<bool()>;
 
-// Runs `work` on every file of the walk, `jobs` at a time, and calls what each returns in walk
-// order, whatever finishes first. At most 4 x jobs results wait for their turn, so memory stays
-// flat however many files there are. An exception from `work` comes out of this call, in turn.
+// Runs `work` on every file of the walk, `jobs` at a time (the calling thread one of them), and
+// calls what each returns in walk order, one at a time, whatever finishes first: the worker
+// whose result is next in turn calls it, and any that follow and are ready. At most 4 x jobs
+// results wait for their turn, so memory stays flat however many files there are. An exception
+// from `work` or a delivery comes out of this call, in its turn.
 void workInOrder(ImageWalk& walk, unsigned jobs,
                  const std::function<Delivery(const FoundFile&)>& work);
 
