@@ -36,10 +36,19 @@ bool namedAsImage(const fs::path& path) {
 } // namespace
 
 bool ImageWalk::enter(const fs::path& path, FoundFile& file) {
-    Folder folder;
+    Folder folder{path, {}, 0};
     std::error_code error;
-    for (fs::directory_iterator at(path, error), end; !error && at != end; at.increment(error))
-        folder.entries.push_back(*at);
+    for (fs::directory_iterator at(path, error), end; !error && at != end; at.increment(error)) {
+        // The entry knows its type from the listing: the system is asked again only for links.
+        std::error_code unknown;
+        const bool link = at->is_symlink(unknown);
+        Kind kind = Kind::File;
+        if (at->is_directory(unknown))
+            kind = link ? Kind::LinkToFolder : Kind::Folder;
+        else if (at->exists(unknown) && !at->is_regular_file(unknown))
+            kind = Kind::NotRegular;
+        folder.entries.push_back({at->path().filename().string(), kind});
+    }
     if (error) {
         file = {path.string(),
                 FoundBy::Name,
@@ -49,9 +58,8 @@ bool ImageWalk::enter(const fs::path& path, FoundFile& file) {
                  error.value()}};
         return false;
     }
-    std::sort(folder.entries.begin(), folder.entries.end(), [](const auto& a, const auto& b) {
-        return a.path().filename().string() < b.path().filename().string();
-    });
+    std::sort(folder.entries.begin(), folder.entries.end(),
+              [](const Entry& a, const Entry& b) { return a.name < b.name; });
     folders_.push_back(std::move(folder));
     return true;
 }
@@ -76,22 +84,17 @@ bool ImageWalk::next(FoundFile& file) {
             folders_.pop_back();
             continue;
         }
-        const fs::directory_entry entry = folder.entries[folder.next++];
-        // The entry knows its type from the folder's listing: no call to the system for
-        // plain files and folders.
-        std::error_code error;
-        const bool link = entry.is_symlink(error);
-        const bool folderThere = entry.is_directory(error);
-        if (folderThere && !link) {
-            if (!enter(entry.path(), file))
+        const Entry& entry = folder.entries[folder.next++];
+        const fs::path path = folder.path / entry.name;
+        if (entry.kind == Kind::Folder) {
+            if (!enter(path, file))
                 return true;
             continue;
         }
-        file = {entry.path().string(),
-                namedAsImage(entry.path()) ? FoundBy::Suffix : FoundBy::Content};
-        if (folderThere)
+        file = {path.string(), namedAsImage(path) ? FoundBy::Suffix : FoundBy::Content};
+        if (entry.kind == Kind::LinkToFolder)
             file.status = passedOver("a link to a folder, not followed");
-        else if (entry.exists(error) && !entry.is_regular_file(error))
+        else if (entry.kind == Kind::NotRegular)
             file.status = passedOver("not a regular file");
         // A link that leads nowhere is tried as a file: opening it says what is wrong.
         return true;

@@ -7,6 +7,7 @@
 #include "engine/Status.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -31,7 +32,8 @@ struct FoundFile {
 
 // The paths in the order given; a folder (a named link to one too) recursively, its entries in
 // name order, each subfolder where its name falls. Links to folders inside a folder are not
-// followed, so the walk always ends. One folder's names are held at a time for each level.
+// followed, so the walk always ends. The names of the folders being walked are held, one
+// folder for each level.
 class ImageWalk {
 public:
     explicit ImageWalk(std::vector<std::string> paths) : paths_(std::move(paths)) {}
@@ -40,8 +42,14 @@ public:
     bool next(FoundFile& file);
 
 private:
+    enum class Kind : std::uint8_t { File, Folder, LinkToFolder, NotRegular };
+    struct Entry {
+        std::string name;
+        Kind kind;
+    };
     struct Folder {
-        std::vector<std::filesystem::directory_entry> entries;
+        std::filesystem::path path;
+        std::vector<Entry> entries; // by name
         std::size_t next = 0;
     };
     // Starts walking a folder; false, with `file` saying why, when it cannot be read.
