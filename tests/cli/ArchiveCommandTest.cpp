@@ -18,7 +18,8 @@ using ::testing::Not;
 
 TEST(CliArchive, FindListAndCheckWalkFoldersInOrder) {
     // a.dsk and sub/d.dsk sound, b.DSK damaged, sub/c.img an image known by its content;
-    // cpm.dsk another system's disk, notes.txt text, gone.dsk a link to nothing.
+    // cpm.dsk another system's disk, tabs.txt text whose bytes would pass as a SIR (only .dsk
+    // files are taken on that alone), gone.dsk a link to nothing.
     const fs::path top = tempFolder("archive");
     fs::create_directory(top / "sub");
     auto image = [&](const std::string& path, const std::string& name, bool damaged = false) {
@@ -36,7 +37,7 @@ TEST(CliArchive, FindListAndCheckWalkFoldersInOrder) {
     cpm[528 + 19] = 67; // no month: another system's disk
     cpm[528 + 20] = 41;
     writeFileBytes((top / "cpm.dsk").string(), cpm);
-    writeFileText(top / "notes.txt", std::string(2000, 'n'));
+    writeFileText(top / "tabs.txt", std::string(4000, '\t'));
     fs::create_symlink(top / "nowhere", top / "gone.dsk");
     const std::string t = top.string(), gone = t + "/gone.dsk";
     std::string findings; // the one-image form's lines, each after "IMAGE: "
@@ -75,7 +76,7 @@ TEST(CliArchive, FindListAndCheckWalkFoldersInOrder) {
     // -v names what was skipped; a file named on the command line is never skipped.
     const CliRun verbose = cli({"-v", "list", t});
     EXPECT_THAT(verbose.err, HasSubstr(t + "/cpm.dsk: skipped: not a FLEX disk image: the file"));
-    EXPECT_THAT(verbose.err, HasSubstr(t + "/notes.txt: skipped: not a FLEX disk image"));
+    EXPECT_THAT(verbose.err, HasSubstr(t + "/tabs.txt: skipped: not a FLEX disk image: its first"));
     const CliRun named = cli({"find", "*", t + "/cpm.dsk", a});
     EXPECT_EQ(named.code, 1);
     EXPECT_THAT(named.err, HasSubstr("cpm.dsk: not a FLEX disk image"));
