@@ -4,6 +4,7 @@
 #include "engine/ImageWalk.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <ostream>
 #include <sstream>
@@ -98,10 +99,12 @@ void runOnImages(CliContext& context, const ImageSet& set, const OneImage& one) 
                 context.io.out.flush(); // so that messages stay beside their image's lines
                 context.io.err << err;
             }
-            context.io.out << (set.json ? out : prefixed(out, safeText(path) + ": "));
             if (code != ExitSuccess)
                 context.exitCode = code;
-            return static_cast<bool>(context.io.out);
+            errno = 0;
+            context.io.out << (set.json ? out : prefixed(out, safeText(path) + ": "));
+            // No output, no point in going on: said once, with the reason of the failed write.
+            return context.io.out || context.checkOutput(errno);
         };
     });
 }
