@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace dwcli {
@@ -66,8 +67,9 @@ private:
 };
 
 // Opens the image and reads its SIR; reports and returns nullptr on failure. A file whose SIR
-// cannot be used is "not a FLEX disk image". `forChange` opens read-write and refuses an image
-// that can only be read, or is shorter than its geometry. The image stays held for the whole
+// cannot be used is "not a FLEX disk image". Every command opens the image read-write where it
+// can, so that an interrupted change is undone in the file; `forChange` refuses an image that
+// can only be read, or is shorter than its geometry. The image stays held for the whole
 // command: shared for reading, and for a change alone until commitImage.
 std::unique_ptr<dw::DiskImage> openImage(CliContext& context, const std::string& path,
                                          bool forChange);
@@ -80,6 +82,21 @@ std::unique_ptr<dw::DiskImage> openListed(CliContext& context, const std::string
 // Ends the command's change: what it did is written, or on failure (reported) the image stays
 // as it was.
 bool commitImage(CliContext& context, const std::string& path, dw::DiskImage& image);
+
+// The lines that tell what a change did, held until it is committed: one that fails to commit
+// did nothing.
+class DoneLines {
+public:
+    void report(std::string text) { lines_.emplace_back(false, std::move(text)); }
+    void detail(std::string text) { lines_.emplace_back(true, std::move(text)); }
+    void tell(CliContext& context) const {
+        for (const auto& [detail, text] : lines_)
+            detail ? context.detail(text) : context.report(text);
+    }
+
+private:
+    std::vector<std::pair<bool, std::string>> lines_; // (a -v detail, the text)
+};
 
 // "001-001..001-005 002-001": a chain's sectors as runs of consecutive sectors.
 std::string sectorRuns(const std::vector<dw::SectorLink>& sectors);

@@ -73,10 +73,14 @@ bool CliContext::checkOutput(int failedWith) {
 std::unique_ptr<dw::DiskImage> openImage(CliContext& context, const std::string& path,
                                          bool forChange) {
     std::unique_ptr<dw::DiskImage> image;
-    dw::Status status =
-        forChange ? dw::DiskImage::open(path, image) : dw::DiskImage::openReadOnly(path, image);
+    // Reading commands too open for writing where they can: an interrupted change is then
+    // undone in the file itself, which other programs read.
+    dw::Status status = dw::DiskImage::open(path, image);
     if (!status.ok()) {
-        context.error(path, "cannot open", status.systemError());
+        if (status.code() == dw::ErrorCode::OpenFailed)
+            context.error(path, "cannot open", status.systemError());
+        else
+            context.error(path, status.fact().empty() ? status.text() : status.fact());
         return nullptr;
     }
     if (forChange && image->readOnly()) {

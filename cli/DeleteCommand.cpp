@@ -26,7 +26,7 @@ std::string freeCountText(dw::DiskImage& image) {
 
 // Deletes one file by its exact name; the engine checks both chains before it writes.
 Json deleteOne(CliContext& context, const DeleteOptions& options, dw::DiskImage& image,
-               const dw::DirectoryEntry& entry) {
+               const dw::DirectoryEntry& entry, DoneLines& done) {
     const std::string name = shownName(entry);
     Json file;
     file["name"] = jsonText(entry.name());
@@ -45,10 +45,11 @@ Json deleteOne(CliContext& context, const DeleteOptions& options, dw::DiskImage&
         file["error"] = jsonText(status.text());
         return file;
     }
-    context.report("Deleted " + name);
-    context.detail(name + ": entry marked deleted; sectors " + sectorRuns(sectors) +
-                   " joined the free chain; free sectors " + freeBefore + " -> " +
-                   freeCountText(image));
+    done.report("Deleted " + name);
+    if (context.verbose)
+        done.detail(name + ": entry marked deleted; sectors " + sectorRuns(sectors) +
+                    " joined the free chain; free sectors " + freeBefore + " -> " +
+                    freeCountText(image));
     file["status"] = "deleted";
     return file;
 }
@@ -95,9 +96,12 @@ void runDelete(CliContext& context, const DeleteOptions& options) {
             return scope.finish();
         }
     }
+    DoneLines done;
     for (const dw::DirectoryEntry* entry : selection.files)
-        document["files"].push_back(deleteOne(context, options, *image, *entry));
-    if (!commitImage(context, options.image, *image))
+        document["files"].push_back(deleteOne(context, options, *image, *entry, done));
+    if (commitImage(context, options.image, *image))
+        done.tell(context);
+    else
         for (Json& file : document["files"])
             file["status"] = "failed";
     dw::SystemInformationRecord sir;
