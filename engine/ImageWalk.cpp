@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -123,8 +124,14 @@ Status examineFound(const FoundFile& file) {
     if (!file.status.ok() || file.by == FoundBy::Name)
         return file.status;
     std::unique_ptr<DiskImage> image;
-    if (!DiskImage::openReadOnly(file.path, image).ok())
+    if (const Status opened = DiskImage::openReadOnly(file.path, image); !opened.ok()) {
+        // Gone since its folder was read (a journal that its image's undoing removed, say);
+        // a link to nothing is still there, and is the command's to report.
+        std::error_code error;
+        if (opened.systemError() == ENOENT && !fs::exists(fs::symlink_status(file.path, error)))
+            return passedOver("gone since its folder was read");
         return {};
+    }
     SystemInformationRecord sir;
     Status status = image->readSir(sir);
     if (status.ok() && file.by == FoundBy::Content)

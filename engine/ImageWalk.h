@@ -68,7 +68,8 @@ Status recognizeByContent(DiskImage& image, const SystemInformationRecord& sir);
 
 // Whether a file the walk found is an image to work on. BadImage, with the deciding fact, for
 // one found in a folder that is not a FLEX image (readSir's rule for *.dsk, recognizeByContent
-// for any other file) and for what the walk passes over; the walk's own failure as it came.
+// for any other file), for one gone since its folder was read, and for what the walk passes
+// over; the walk's own failure as it came.
 // Anything else is ok: the command opens the file and says what it meets.
 Status examineFound(const FoundFile& file);
 

@@ -4,6 +4,7 @@
 #include "cli/Cli.h"
 #include "tests/cli/CliRun.h"
 #include "tests/support/ImageBuilder.h"
+#include "tests/support/KilledChild.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -101,4 +102,12 @@ TEST(CliArchive, FindListAndCheckWalkFoldersInOrder) {
         }
         EXPECT_EQ(images, (std::vector<std::string>{a, b, gone, c, d}));
     }
+
+    // A change to an image killed half-way is undone by the walk, and its journal, gone by the
+    // time the walk comes to it, is no error.
+    ASSERT_EQ(inChild(3, [&] { return cli({"delete", d, "D.SYS", "--yes"}).code == 0; }), Killed);
+    const CliRun undone = cli({"find", "d.sys", t + "/sub", "--jobs", "1"});
+    EXPECT_EQ(undone.code, 0) << undone.err;
+    EXPECT_EQ(undone.out, d + ": D.SYS\n");
+    EXPECT_THAT(undone.err, HasSubstr("has been undone"));
 }
