@@ -25,17 +25,26 @@ FlexName splitAnswer(const std::string& text) {
     return {text.substr(begin, dot - begin), text.substr(dot + 1)};
 }
 
+namespace {
+
+bool printable(const std::string& text) {
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool acceptable(const FlexName& name) {
-    auto printable = [](const std::string& text) {
-        for (char c : text) {
-            const auto byte = static_cast<unsigned char>(c);
-            if (byte < 0x20 || byte > 0x7E)
-                return false;
-        }
-        return true;
-    };
-    return !name.name.empty() && name.name.size() <= 8 && !name.ext.empty() &&
-           name.ext.size() <= 3 && printable(name.name) && printable(name.ext);
+    return storable(name) && !name.ext.empty();
+}
+
+bool storable(const FlexName& name) {
+    return !name.name.empty() && name.name.size() <= 8 && name.ext.size() <= 3 &&
+           printable(name.name) && printable(name.ext);
 }
 
 std::string namePreset(const FlexName& name) {

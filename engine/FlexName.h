@@ -23,6 +23,9 @@ FlexName splitAnswer(const std::string& text);
 // 1 to 8 and 1 to 3 bytes, each printable ASCII (a control byte or one with bit 7 set would
 // make the entry read as the directory's end or as deleted).
 bool acceptable(const FlexName& name);
+// What an entry can hold, as other tools wrote names: 1 to 8 bytes of name and 0 to 3 of
+// extension, each printable ASCII, letter case as it is.
+bool storable(const FlexName& name);
 // "%.8s.%.3s", the preset of the name question.
 std::string namePreset(const FlexName& name);
 // a-z become A-Z; other bytes stay.

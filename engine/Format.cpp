@@ -93,6 +93,9 @@ int fullYear(std::uint8_t y) {
 }
 
 std::uint8_t yearByte(int calendarYear) {
+    // Years that two digits would turn into 1970 and on keep the older form, which reads back.
+    if (calendarYear >= 2070 && calendarYear <= 2155)
+        return static_cast<std::uint8_t>(calendarYear - 1900);
     const int twoDigits = calendarYear % 100;
     return static_cast<std::uint8_t>(twoDigits < 0 ? twoDigits + 100 : twoDigits);
 }

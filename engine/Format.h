@@ -100,7 +100,9 @@ struct DirectoryEntry {
 // A year byte below 70 is 2000 + y, others 1900 + y.
 int fullYear(std::uint8_t yearByte);
 // The byte the engine writes for a calendar year: two digits (year modulo 100), as FLEX itself
-// and other tools write it; the reading rule above turns it back into the full year.
+// and other tools write it; the reading rule above turns it back into the full year. Years 2070
+// to 2155 are written as year - 1900, which reads back too (an entry copied from another image
+// keeps every year it can show).
 std::uint8_t yearByte(int calendarYear);
 // "%04d-%02d-%02d" with the year rule applied.
 std::string dateText(std::uint8_t yearByte, std::uint8_t month, std::uint8_t day);

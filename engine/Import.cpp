@@ -21,6 +21,8 @@ const char* const CompactionWarning =
     "blocks.\r\n\r\n                   Do you wish to continue?";
 const char* const ReplaceQuestion = "File Already Exists\r\nDo you wish to delete existing file?";
 const char* const DiskFullQuestion = "Disk is FULL!\r\nDo you want to save partial file?";
+const char* const FullDirectoryText =
+    "The directory is full and the disk has no free sector to extend it and hold the file";
 
 namespace {
 
@@ -154,6 +156,29 @@ std::string capitalized(std::string text) {
     return text;
 }
 
+// The entry's name, flag and date; its links and count are the caller's.
+DirectoryEntry entryFor(const FlexFile& file) {
+    DirectoryEntry entry;
+    std::copy(file.name.name.begin(), file.name.name.end(), entry.fileName.begin());
+    std::copy(file.name.ext.begin(), file.name.ext.end(), entry.extension.begin());
+    entry.randomFlag = file.randomFlag;
+    entry.month = static_cast<std::uint8_t>(file.date.month);
+    entry.day = static_cast<std::uint8_t>(file.date.day);
+    entry.year = yearByte(file.date.year);
+    return entry;
+}
+
+// A file of no sectors: its entry alone, with 0/0 links.
+Status writeEntryOnly(DiskImage& image, SectorMap& map, std::size_t slot, const FlexFile& file) {
+    const DirectoryEntry entry = entryFor(file);
+    Status status = image.writeEntry(map.entries()[slot].slot.offset, entry);
+    if (status.ok())
+        status = image.flush();
+    if (status.ok())
+        map.recordImport(slot, entry, 0, map.sir());
+    return status;
+}
+
 } // namespace
 
 ChainDamage storeDamage(const SectorMap& map, std::size_t slot) {
@@ -161,7 +186,37 @@ ChainDamage storeDamage(const SectorMap& map, std::size_t slot) {
         return {map.directoryStatus().fact()};
     if (const ChainDamage& free = map.freeChainDamage())
         return free;
+    // A full directory grows: its last sector gets a new link.
+    const std::vector<SectorLink>& directory = map.directoryChain().sectors;
+    if (slot == SectorMap::NoEntry && !directory.empty())
+        if (std::string other =
+                map.otherOwner(directory.back(), {OwnerKind::Directory}, "the directory's");
+            !other.empty())
+            return {other};
     return map.recordsDamage(slot);
+}
+
+// The free chain's first sector becomes the directory's last, all zeros. The SIR goes first,
+// then the sector, then the link to it: no step leaves a chain running into another.
+Status growDirectory(DiskImage& image, SectorMap& map) {
+    const std::span<const SectorLink> free = map.freeChain();
+    if (free.empty())
+        return {ErrorCode::DirectoryFull, FullDirectoryText};
+    const SectorLink sector = free.front();
+    SystemInformationRecord sir = map.sir();
+    sir.firstFree = free.size() > 1 ? free[1] : SectorLink{};
+    if (sir.firstFree.isNull())
+        sir.lastFree = {};
+    sir.freeSectorCount = static_cast<std::uint16_t>(free.size() - 1);
+    image.takingFreeSector(sector, sir.firstFree);
+    Status status = image.writeSir(sir);
+    if (status.ok())
+        status = image.writeSector(sector, Sector{});
+    if (status.ok())
+        status = image.writeLink(map.directoryChain().sectors.back(), sector);
+    if (status.ok())
+        map.recordGrowth(image.SectorOffset(sector), sir);
+    return status;
 }
 
 // Data sectors in chain order, each keeping its free-chain link (runs that lie back to back go
@@ -171,6 +226,13 @@ Status writeFlexFile(DiskImage& image, SectorMap& map, std::size_t slot, const F
                      std::size_t sectors) {
     if (const ChainDamage damage = storeDamage(map, slot))
         return {ErrorCode::Damaged, capitalized(damage.text)};
+    if (slot == SectorMap::NoEntry) {
+        if (Status status = growDirectory(image, map); !status.ok())
+            return status;
+        slot = map.endSlot();
+    }
+    if (sectors == 0)
+        return writeEntryOnly(image, map, slot, file);
     const std::span<const SectorLink> free = map.freeChain();
     const std::span<const SectorLink> taken = free.first(std::min(sectors, free.size()));
     if (taken.empty())
@@ -226,16 +288,10 @@ Status writeFlexFile(DiskImage& image, SectorMap& map, std::size_t slot, const F
     if (!status.ok())
         return status;
 
-    DirectoryEntry entry;
-    std::copy(file.name.name.begin(), file.name.name.end(), entry.fileName.begin());
-    std::copy(file.name.ext.begin(), file.name.ext.end(), entry.extension.begin());
+    DirectoryEntry entry = entryFor(file);
     entry.startLink = taken.front();
     entry.endLink = taken.back();
     entry.sectorCount = static_cast<std::uint16_t>(taken.size());
-    entry.randomFlag = file.random ? 1 : 0;
-    entry.month = static_cast<std::uint8_t>(file.date.month);
-    entry.day = static_cast<std::uint8_t>(file.date.day);
-    entry.year = yearByte(file.date.year);
     status = image.writeEntry(map.entries()[slot].slot.offset, entry);
     if (status.ok())
         status = image.flush();
@@ -262,7 +318,7 @@ private:
         // What was done stays (a replacement already made), but the map may not know it.
         const Status committed = endChange();
         if (image_.writeCount() != writesAtStart_)
-            known_ = false;
+            kept_.forget();
         if (status.code() != ErrorCode::Cancelled)
             questions_.tellFailure(status);
         if (!committed.ok())
@@ -289,8 +345,6 @@ private:
     bool textMode(const Source& source);
     // The sectors the file fills, once it is converted as its mode says.
     std::size_t convert(Source& source);
-    // Maps the image unless the map still matches it.
-    Status know(const SystemInformationRecord& sir);
     ImportResult store(Source& source);
 
     DiskImage& image_;
@@ -303,10 +357,8 @@ private:
     std::optional<ImageChange> change_;  // from the first read of the SIR to the commit
     std::optional<LocalDate> entryDate_; // else today's
 
-    bool known_ = false;
-    SectorMap map_;
-    std::uint64_t knownSize_ = 0;
-    std::uint64_t knownWrites_ = 0; // the image's writeCount when the map last matched it
+    SessionMap kept_;
+    SectorMap& map_ = kept_.map();
 };
 
 bool ImportSession::Impl::settleName(const std::string& flexNameOverride) {
@@ -353,20 +405,6 @@ std::size_t ImportSession::Impl::convert(Source& source) {
     return source.sectors + (source.truncated ? 1 : 0);
 }
 
-Status ImportSession::Impl::know(const SystemInformationRecord& sir) {
-    if (known_ && image_.writeCount() == knownWrites_ && sir == map_.sir() &&
-        image_.fileSize() == knownSize_)
-        return {};
-    known_ = false;
-    Status status = SectorMap::build(image_, sir, map_);
-    if (!status.ok())
-        return status;
-    known_ = true;
-    knownWrites_ = image_.writeCount();
-    knownSize_ = image_.fileSize();
-    return {};
-}
-
 ImportResult ImportSession::Impl::run(const std::string& hostPath,
                                       const std::string& flexNameOverride,
                                       std::optional<std::vector<std::uint8_t>> given,
@@ -405,11 +443,8 @@ ImportResult ImportSession::Impl::run(const std::string& hostPath,
     // From the first read of the SIR to the commit the image is this command's alone.
     change_.emplace(image_);
     status = change_->status();
-    SystemInformationRecord sir;
     if (status.ok())
-        status = image_.readSirForChange(sir);
-    if (status.ok())
-        status = know(sir);
+        status = kept_.know(image_);
     if (!status.ok())
         return fail(status);
     return store(source);
@@ -422,9 +457,11 @@ ImportResult ImportSession::Impl::store(Source& source) {
     const bool replacing = old != SectorMap::NoEntry;
     if (replacing && !questions_.askReplace(ReplaceQuestion))
         return cancelled();
-    if (!replacing && map_.endSlot() == SectorMap::NoEntry)
-        return failNamed({ErrorCode::DirectoryFull, "The directory is full"});
+    // NoEntry: every slot is in use, and the directory grows by a sector of the free chain.
     const std::size_t slot = replacing ? old : map_.endSlot();
+    const std::size_t forDirectory = slot == SectorMap::NoEntry ? 1 : 0;
+    if (forDirectory != 0 && map_.freeChain().size() < 2)
+        return failNamed({ErrorCode::DirectoryFull, FullDirectoryText});
 
     // Checked before a replacement too: one that frees no sector must not delete for nothing.
     const bool freesSectors = replacing && !map_.entries()[old].chain.sectors.empty();
@@ -444,11 +481,11 @@ ImportResult ImportSession::Impl::store(Source& source) {
         if (map_.freeChain().empty())
             return fail({ErrorCode::InvalidLink, firstFreeLinkMessage(map_.sir().firstFree)});
     }
-    const std::size_t sectors = std::min(wanted, map_.freeChain().size());
+    const std::size_t sectors = std::min(wanted, map_.freeChain().size() - forDirectory);
     if (sectors < wanted && !questions_.askPartial(DiskFullQuestion))
         return cancelled();
 
-    FlexFile file{name_, entryDate_.value_or(currentLocalDate()), false, std::move(source.bytes),
+    FlexFile file{name_, entryDate_.value_or(currentLocalDate()), 0, std::move(source.bytes),
                   source.sectors};
     Status status = writeFlexFile(image_, map_, slot, file, sectors);
     if (!status.ok())
@@ -457,10 +494,10 @@ ImportResult ImportSession::Impl::store(Source& source) {
     if (status.ok())
         status = endChange();
     if (!status.ok()) {
-        known_ = false;
+        kept_.forget();
         return fail(status);
     }
-    knownWrites_ = image_.writeCount();
+    kept_.caughtUp(image_);
     result_.committed = true;
     result_.sectorsUsed = static_cast<std::uint16_t>(sectors);
     return result_;

@@ -64,14 +64,16 @@ struct ImportResult {
 struct FlexFile {
     FlexName name; // upper-case, as the entry holds it
     LocalDate date;
-    bool random = false;
+    std::uint8_t randomFlag = 0;    // non-zero: a random file
     std::vector<std::uint8_t> data; // 252 bytes to a sector, the last sector padded with zeros
     std::size_t sectors = 0;        // sectors it fills: those of `data`, or one empty one more
 };
 
 // Writes `file` into `slot` of the map (the slot that ends the directory, or that of a file just
 // deleted), in the first `sectors` sectors of the free chain (at most as many as it holds), and
-// the map follows. The map must come from the running change. Refuses, before anything is
+// the map follows. `slot` NoEntry (every slot in use) first grows the directory by the free
+// chain's first sector, zeroed and linked at the directory's end. No sectors: the entry alone,
+// with 0/0 links. The map must come from the running change. Refuses, before anything is
 // written, a damaged directory or free chain and records that are not theirs alone (Damaged).
 Status writeFlexFile(DiskImage& image, SectorMap& map, std::size_t slot, const FlexFile& file,
                      std::size_t sectors);
@@ -120,6 +122,7 @@ bool confirmCompactionWarning(const ImportOptions& options, bool& warned,
 extern const char* const CompactionWarning;
 extern const char* const ReplaceQuestion;
 extern const char* const DiskFullQuestion;
+extern const char* const FullDirectoryText; // no free sector to grow the directory and hold a file
 // `pcName` is the host name as "%s.%s" of its name part and extension.
 std::string binaryQuestion(const std::string& pcName);
 std::string firstFreeLinkMessage(SectorLink firstFree); // the "next user track/sector" texts

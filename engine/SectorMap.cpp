@@ -365,4 +365,41 @@ void SectorMap::recordDelete(std::size_t entry, const SystemInformationRecord& s
     sir_ = sirAfter;
 }
 
+void SectorMap::recordGrowth(std::uint32_t sectorOffset, const SystemInformationRecord& sirAfter) {
+    const SectorLink sector = freeChain().front();
+    reassign(sector, {OwnerKind::Free}, {OwnerKind::Directory});
+    directory_.sectors.push_back(sector);
+    ++freeHead_;
+    if (sirAfter.firstFree.isNull()) {
+        free_ = {};
+        freeHead_ = 0;
+    }
+    endSlot_ = entries_.size();
+    for (int index = 0; index < EntriesPerSector; ++index) {
+        MappedEntry& e = entries_.emplace_back();
+        e.slot = {sectorOffset +
+                      static_cast<std::uint32_t>(DirectoryHeaderSize + DirectoryEntrySize * index),
+                  sector,
+                  index,
+                  {}};
+    }
+    sir_ = sirAfter;
+}
+
+Status SessionMap::know(DiskImage& image) {
+    SystemInformationRecord sir;
+    if (Status status = image.readSirForChange(sir); !status.ok())
+        return status;
+    if (known_ && image.writeCount() == writes_ && sir == map_.sir() && image.fileSize() == size_)
+        return {};
+    known_ = false;
+    Status status = SectorMap::build(image, sir, map_);
+    if (!status.ok())
+        return status;
+    known_ = true;
+    writes_ = image.writeCount();
+    size_ = image.fileSize();
+    return {};
+}
+
 } // namespace dw

@@ -117,6 +117,9 @@ public:
                       const SystemInformationRecord& sirAfter);
     // The entry is deleted; its chain is now the free chain's tail.
     void recordDelete(std::size_t entry, const SystemInformationRecord& sirAfter);
+    // The free chain's first sector now ends the directory, at byte `sectorOffset` of the image;
+    // its ten slots are unused and the first of them ends the directory.
+    void recordGrowth(std::uint32_t sectorOffset, const SystemInformationRecord& sirAfter);
 
 private:
     static constexpr std::uint32_t Shared = 0x80000000u; // a cell that indexes shared_
@@ -149,6 +152,25 @@ private:
     std::vector<std::vector<Owner>> shared_;
     // The live entries by name and extension, for the many look-ups of a session.
     std::multimap<std::string, std::size_t> live_;
+};
+
+// A map kept from one change of a session to the next: made again only when the image was
+// written by something else, or its SIR or length is not what the session last left.
+class SessionMap {
+public:
+    // Reads the SIR as a change does (readSirForChange), then maps the image unless the map
+    // still matches it.
+    Status know(DiskImage& image);
+    // The session's own writes are in the map (through its record functions).
+    void caughtUp(const DiskImage& image) { writes_ = image.writeCount(); }
+    void forget() { known_ = false; }
+    SectorMap& map() { return map_; }
+
+private:
+    SectorMap map_;
+    bool known_ = false;
+    std::uint64_t size_ = 0;
+    std::uint64_t writes_ = 0; // the image's writeCount when the map last matched it
 };
 
 } // namespace dw

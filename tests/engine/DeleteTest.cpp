@@ -42,9 +42,6 @@ Link linkAt(const Bytes& sector, std::size_t at = 0) {
 int big16(const Bytes& b, std::size_t at) {
     return b[at] << 8 | b[at + 1];
 }
-bool operator==(Link a, Link b) {
-    return a.track == b.track && a.sector == b.sector;
-}
 
 Bytes data(std::size_t sectors, std::uint8_t fill) {
     return Bytes(sectors * 252, fill);

@@ -1,7 +1,8 @@
 // Random imports, replacements and deletions on random geometries and layouts (a shorter track
 // 0, a header), one file at a time or through one import session that other changes happen
 // behind; after every step the image must check clean, every file must hold exactly what was
-// imported (read byte by byte, not through the engine), and no sector may be lost.
+// imported (read byte by byte, not through the engine), and no sector may be lost (a full
+// directory grows into the free chain's sectors).
 
 #include "engine/Chain.h"
 #include "engine/Check.h"
@@ -104,6 +105,9 @@ public:
             ASSERT_EQ(data.size(), e.sectorCount * 252u) << key << ": not the entry's length";
             seen[key] = data;
         }
+        // A full directory grows into sectors of the free chain.
+        for (Link l : chainLinks(image, layout_, spt_, {0, 5}))
+            sectors += l.track > 0 ? 1 : 0;
         EXPECT_EQ(sectors, std::size_t(tracks_ - 1) * spt_);
         ASSERT_EQ(seen.size(), files_.size());
         for (const auto& [key, expected] : files_) {

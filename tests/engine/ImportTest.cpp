@@ -447,7 +447,7 @@ TEST_F(Import, ReplacementOnAFullDiskTakesTheFreedSectors) {
     EXPECT_EQ(link(img, 1, 5), L(0, 0));
 }
 
-TEST_F(Import, FullDirectoryRefusesWithoutWriting) {
+TEST_F(Import, FullDirectoryGrowsIntoTheFreeChain) {
     // One directory sector: ten slots, five live and five deleted, none never used.
     ImageBuilder b = ImageBuilder::formatted(3, 5);
     for (int k = 0; k < 5; ++k)
@@ -455,13 +455,25 @@ TEST_F(Import, FullDirectoryRefusesWithoutWriting) {
     for (int k = 5; k < 10; ++k)
         b.rawEntry({0, 5}, k, std::vector<std::uint8_t>(24, 0xFF));
     open(b);
-    const std::vector<std::uint8_t> before = bytes();
-    dw::ImportResult r = import(hostFile("new.txt", {'a'}));
-    EXPECT_EQ(r.status.code(), dw::ErrorCode::DirectoryFull);
-    EXPECT_EQ(script.told,
-              (std::vector<std::string>{"The directory is full; NEW.TXT was not imported"}));
-    EXPECT_EQ(bytes(), before);
+    ASSERT_TRUE(import(hostFile("new.txt", {'a'})).committed);
+    std::vector<std::uint8_t> img = bytes();
+    // The free chain's head (002-001) ends the directory, the file takes the next sector.
+    EXPECT_EQ(link(img, 0, 5), L(2, 1));
+    EXPECT_EQ(dw::DirectoryEntry::parse(sector(img, 2, 1) + 16).name(), "NEW");
+    EXPECT_EQ(dw::DirectoryEntry::parse(sector(img, 2, 1) + 16).startLink, L(2, 2));
+    EXPECT_EQ(link(img, 2, 1), L(0, 0));
+    EXPECT_EQ(sir(img).firstFree, L(2, 3));
+    EXPECT_EQ(sir(img).freeSectorCount, 3);
 
+    // A free chain of one sector cannot hold both: nothing is written.
+    b.sir({"TEST", 1, {2, 5}, {2, 5}, 1});
+    open(b);
+    const std::vector<std::uint8_t> before = bytes();
+    const dw::ImportResult r = import(hostFile("new.txt", {'a'}));
+    EXPECT_EQ(r.status.code(), dw::ErrorCode::DirectoryFull);
+    EXPECT_EQ(script.told, (std::vector<std::string>{std::string(dw::FullDirectoryText) +
+                                                     "; NEW.TXT was not imported"}));
+    EXPECT_EQ(bytes(), before);
     // Replacing a file still works: it takes its own slot.
     script.answers = {true};
     EXPECT_TRUE(import(hostFile("f3.bin", {'b'})).committed);

@@ -14,6 +14,7 @@ namespace dwtest {
 struct Link {
     int track = 0;
     int sector = 0;
+    friend bool operator==(Link, Link) = default;
 };
 
 // Where the sectors lie: besides the plain layout, a track 0 of fewer sectors than the others
