@@ -88,6 +88,7 @@ int runCli(const std::vector<std::string>& arguments, CliIo& io) {
                  "Also a line per file with the sector runs it takes, and each step of a "
                  "deletion");
     addInfoCommands(app, context);
+    addFindCommand(app, context);
     addExportCommands(app, context);
     addDeleteCommands(app, context);
     addImportCommand(app, context);

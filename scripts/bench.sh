@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Prints the benchmark table: each operation's time, its ratio to a plain cp of as many bytes,
-# its system calls (one more run under strace) and its peak memory. Then, when the window is
-# built, its commands beside the same operations of diskwright-cli.
+# its system calls (one more run under strace) and its peak memory. Then find and check over
+# folders of 500 and 2,000 images, and, when the window is built, its commands beside the same
+# operations of diskwright-cli.
 set -euo pipefail
 build=${1:-build}
 work="$build/bench-work"
 mkdir -p "$work"
 "$build/bench/diskwright-bench" "$work"
+rm -rf "$work"
+echo
+"$build/bench/diskwright-bench-archive" "$work" "$build/cli/diskwright-cli"
 rm -rf "$work"
 if [ -x "$build/bench/diskwright-bench-window" ]; then
     echo
