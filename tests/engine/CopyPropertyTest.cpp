@@ -1,9 +1,12 @@
 // Random files copied between random images whose free chains run in scattered pieces, into
 // directories small enough to grow. After every copy the target checks clean, and every file
 // copied holds, read byte by byte, the source's bytes, date and flag; a random file's first two
-// sectors instead name the data sectors of its new chain. A refused copy changes nothing.
+// sectors instead name the data sectors of its new chain. A refused copy changes nothing. Files
+// deleted and then undeleted, with nothing between, all come back whole.
 
 #include "engine/Check.h"
+#include "engine/Delete.h"
+#include "engine/Undelete.h"
 #include "engine/WriteFile.h"
 #include "tests/support/ImageBuilder.h"
 
@@ -133,6 +136,29 @@ public:
         }
     }
 
+    void deleteAndUndelete() {
+        std::map<std::uint32_t, std::string> deleted; // by slot
+        for (const auto& [key, file] : copied_) {
+            if (file.name.ext.empty() || rng_() % 2 == 0)
+                continue;
+            ASSERT_TRUE(dw::deleteFile(*image_, file.name.name, file.name.ext).ok()) << key;
+            std::vector<dw::DeletedFile> found;
+            ASSERT_TRUE(dw::listDeleted(*image_, found).ok());
+            for (const dw::DeletedFile& d : found)
+                if (!deleted.count(d.offset))
+                    deleted[d.offset] = key;
+        }
+        std::vector<dw::DeletedFile> found;
+        ASSERT_TRUE(dw::listDeleted(*image_, found).ok());
+        ASSERT_EQ(found.size(), deleted.size());
+        std::shuffle(found.begin(), found.end(), rng_);
+        for (const dw::DeletedFile& d : found) {
+            EXPECT_TRUE(d.recoverable) << deleted[d.offset] << ": " << d.reason;
+            const dw::Status status = dw::undeleteFile(*image_, d.offset, deleted[d.offset]);
+            EXPECT_TRUE(status.ok()) << status.text();
+        }
+    }
+
 private:
     // The sectors a random file's map names, read as FLEX reads it.
     std::vector<Link> namedSectors(const Bytes& data) const {
@@ -171,5 +197,7 @@ TEST(CopyProperty, CopiesKeepEveryByteAndTheTargetSound) {
             run.copyOne();
             run.verify();
         }
+        run.deleteAndUndelete();
+        run.verify();
     }
 }
