@@ -94,6 +94,8 @@ int runCli(const std::vector<std::string>& arguments, CliIo& io) {
     addCreateCommand(app, context);
     addRepairCommand(app, context);
     addLinkCommand(app, context);
+    addCopyCommand(app, context);
+    addVolumeCommands(app, context);
 
     if (!asksForHelpOrVersion(arguments)) {
         const std::string* command = commandArgument(arguments);
