@@ -152,13 +152,13 @@ WriteFileResult FileWriter::Impl::write(WholeFlexFile file, bool replace) {
     }
     const std::size_t forDirectory = slot == SectorMap::NoEntry ? 1 : 0;
     if (chain.size() < sectors + forDirectory)
-        return refuse(ErrorCode::DiskFull,
-                      name + " needs " + std::to_string(sectors) +
-                          (sectors == 1 ? " sector" : " sectors") +
-                          (forDirectory != 0 ? " and one more for the full directory" : "") +
-                          ", and " + std::to_string(chain.size()) + " are free" +
-                          (old != SectorMap::NoEntry ? " with those of the file it replaces" : "") +
-                          NothingChanged);
+        return refuse(
+            ErrorCode::DiskFull,
+            name + " needs " + std::to_string(sectors) + (sectors == 1 ? " sector" : " sectors") +
+                (forDirectory != 0 ? " and one more for the full directory" : "") + ", and " +
+                std::to_string(chain.size()) + (chain.size() == 1 ? " is free" : " are free") +
+                (old != SectorMap::NoEntry ? " with those of the file it replaces" : "") +
+                NothingChanged);
     chain.erase(chain.begin(), chain.begin() + static_cast<std::ptrdiff_t>(forDirectory));
     chain.resize(sectors);
     file.data.resize(sectors * SectorDataSize);
