@@ -11,8 +11,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace dwcli {
@@ -65,8 +67,9 @@ private:
 };
 
 // Opens the image and reads its SIR; reports and returns nullptr on failure. A file whose SIR
-// cannot be used is "not a FLEX disk image". `forChange` opens read-write and refuses an image
-// that can only be read, or is shorter than its geometry. The image stays held for the whole
+// cannot be used is "not a FLEX disk image". Every command opens the image read-write where it
+// can, so that an interrupted change is undone in the file; `forChange` refuses an image that
+// can only be read, or is shorter than its geometry. The image stays held for the whole
 // command: shared for reading, and for a change alone until commitImage.
 std::unique_ptr<dw::DiskImage> openImage(CliContext& context, const std::string& path,
                                          bool forChange);
@@ -80,6 +83,21 @@ std::unique_ptr<dw::DiskImage> openListed(CliContext& context, const std::string
 // as it was.
 bool commitImage(CliContext& context, const std::string& path, dw::DiskImage& image);
 
+// The lines that tell what a change did, held until it is committed: one that fails to commit
+// did nothing.
+class DoneLines {
+public:
+    void report(std::string text) { lines_.emplace_back(false, std::move(text)); }
+    void detail(std::string text) { lines_.emplace_back(true, std::move(text)); }
+    void tell(CliContext& context) const {
+        for (const auto& [detail, text] : lines_)
+            detail ? context.detail(text) : context.report(text);
+    }
+
+private:
+    std::vector<std::pair<bool, std::string>> lines_; // (a -v detail, the text)
+};
+
 // "001-001..001-005 002-001": a chain's sectors as runs of consecutive sectors.
 std::string sectorRuns(const std::vector<dw::SectorLink>& sectors);
 
@@ -87,7 +105,32 @@ std::string sectorRuns(const std::vector<dw::SectorLink>& sectors);
 std::vector<dw::SectorLink> chainSectors(dw::DiskImage& image, dw::SectorLink start,
                                          std::size_t count);
 
+// Text for the terminal: control bytes as \xNN, line breaks of the program's texts kept, any
+// other byte (UTF-8 paths) as it is.
+std::string safeText(const std::string& text);
+
+// A live entry's fields in a --json document (name, extension, random, date, start, end, sectors).
+Json jsonEntry(const dw::DirectoryEntry& e);
+
+// Several images at once (list, check, find): each PATH an image or a folder, walked by the
+// engine. Each image runs the one-image form into buffers of its own, `jobs` at a time; what it
+// printed comes in walk order, every standard output line after "IMAGE: " (a --json document
+// as it is). A file found in a folder that is no FLEX image is skipped (named with -v).
+struct ImageSet {
+    std::string command;
+    std::vector<std::string> paths;
+    unsigned jobs = 1;
+    bool json = false;
+};
+using OneImage = std::function<void(CliContext& context, const std::string& image)>;
+void runOnImages(CliContext& context, const ImageSet& set, const OneImage& one);
+// Whether the paths ask for the several-image form: more than one, or a folder.
+bool severalImages(const std::vector<std::string>& paths);
+// --jobs N, by default the number of cores.
+void addJobsOption(CLI::App& command, unsigned& jobs);
+
 void addInfoCommands(CLI::App& app, CliContext& context);   // info, list
+void addFindCommand(CLI::App& app, CliContext& context);    // find
 void addExportCommands(CLI::App& app, CliContext& context); // export, cat
 void addDeleteCommands(CLI::App& app, CliContext& context); // delete, check
 void addImportCommand(CLI::App& app, CliContext& context);  // import

@@ -10,8 +10,6 @@
 
 namespace dwcli {
 
-namespace {
-
 // Control bytes (a name from an image inside an engine message) shown as \xNN; line breaks of
 // the program's texts kept as plain line breaks. Other bytes stay, so UTF-8 paths read as typed.
 std::string safeText(const std::string& text) {
@@ -28,8 +26,6 @@ std::string safeText(const std::string& text) {
     }
     return result;
 }
-
-} // namespace
 
 void CliContext::error(const std::string& subject, const std::string& what, int errnoValue) {
     std::string text = safeText(subject.empty() ? what : subject + ": " + what);
@@ -77,10 +73,14 @@ bool CliContext::checkOutput(int failedWith) {
 std::unique_ptr<dw::DiskImage> openImage(CliContext& context, const std::string& path,
                                          bool forChange) {
     std::unique_ptr<dw::DiskImage> image;
-    dw::Status status =
-        forChange ? dw::DiskImage::open(path, image) : dw::DiskImage::openReadOnly(path, image);
+    // Reading commands too open for writing where they can: an interrupted change is then
+    // undone in the file itself, which other programs read.
+    dw::Status status = dw::DiskImage::open(path, image);
     if (!status.ok()) {
-        context.error(path, "cannot open", status.systemError());
+        if (status.code() == dw::ErrorCode::OpenFailed)
+            context.error(path, "cannot open", status.systemError());
+        else
+            context.error(path, status.fact().empty() ? status.text() : status.fact());
         return nullptr;
     }
     if (forChange && image->readOnly()) {

@@ -85,6 +85,7 @@ void addCreateCommand(CLI::App& app, CliContext& context) {
         JsonScope scope(context, document, o->json);
         dw::Status status = dw::checkFormatLimits(p);
         errno = 0;
+        std::string notice;
         dw::NullProgress progress;
         if (status.ok() && toStdout) {
             status =
@@ -92,7 +93,8 @@ void addCreateCommand(CLI::App& app, CliContext& context) {
             if (!context.checkOutput(status.ok() ? 0 : errno))
                 return;
         } else if (status.ok()) {
-            status = dw::createImageFile(o->image, p, dw::currentLocalDate(), progress, o->force);
+            status = dw::createImageFile(o->image, p, dw::currentLocalDate(), progress, o->force,
+                                         &notice);
         }
         const int reason = errno;
         if (!status.ok()) {
@@ -116,6 +118,8 @@ void addCreateCommand(CLI::App& app, CliContext& context) {
         if (flex)
             text += ", " + std::to_string((p.tracks - 1) * perTrack) + " free sectors";
         context.report(text);
+        if (!notice.empty())
+            context.io.message(notice);
         document["layout"] = o->format;
         document["tracks"] = p.tracks;
         document["sectorsPerTrack"] = perTrack;

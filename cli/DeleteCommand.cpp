@@ -26,7 +26,7 @@ std::string freeCountText(dw::DiskImage& image) {
 
 // Deletes one file by its exact name; the engine checks both chains before it writes.
 Json deleteOne(CliContext& context, const DeleteOptions& options, dw::DiskImage& image,
-               const dw::DirectoryEntry& entry) {
+               const dw::DirectoryEntry& entry, DoneLines& done) {
     const std::string name = shownName(entry);
     Json file;
     file["name"] = jsonText(entry.name());
@@ -45,10 +45,11 @@ Json deleteOne(CliContext& context, const DeleteOptions& options, dw::DiskImage&
         file["error"] = jsonText(status.text());
         return file;
     }
-    context.report("Deleted " + name);
-    context.detail(name + ": entry marked deleted; sectors " + sectorRuns(sectors) +
-                   " joined the free chain; free sectors " + freeBefore + " -> " +
-                   freeCountText(image));
+    done.report("Deleted " + name);
+    if (context.verbose)
+        done.detail(name + ": entry marked deleted; sectors " + sectorRuns(sectors) +
+                    " joined the free chain; free sectors " + freeBefore + " -> " +
+                    freeCountText(image));
     file["status"] = "deleted";
     return file;
 }
@@ -95,9 +96,12 @@ void runDelete(CliContext& context, const DeleteOptions& options) {
             return scope.finish();
         }
     }
+    DoneLines done;
     for (const dw::DirectoryEntry* entry : selection.files)
-        document["files"].push_back(deleteOne(context, options, *image, *entry));
-    if (!commitImage(context, options.image, *image))
+        document["files"].push_back(deleteOne(context, options, *image, *entry, done));
+    if (commitImage(context, options.image, *image))
+        done.tell(context);
+    else
         for (Json& file : document["files"])
             file["status"] = "failed";
     dw::SystemInformationRecord sir;
@@ -188,15 +192,23 @@ void addDeleteCommands(CLI::App& app, CliContext& context) {
                             "Print a JSON document of what was done (docs/json.md)");
     deleteCommand->callback([&context, deleteOptions] { runDelete(context, *deleteOptions); });
 
-    auto checkPath = std::make_shared<std::string>();
-    auto checkJson = std::make_shared<bool>(false);
+    auto check = std::make_shared<ImageSet>(ImageSet{"check"});
     CLI::App* checkCommand = app.add_subcommand(
         "check", "Check the directory, every file chain and the free chain; one line per "
                  "finding on standard output, exit 1 on findings");
-    checkCommand->add_option("IMAGE", *checkPath, "FLEX disk image (.dsk)")->required();
-    checkCommand->add_flag("--json", *checkJson, "Print a JSON document (docs/json.md)");
-    checkCommand->callback(
-        [&context, checkPath, checkJson] { runCheck(context, *checkPath, *checkJson); });
+    checkCommand
+        ->add_option("IMAGE", check->paths,
+                     "FLEX disk image (.dsk); several, or folders of them, give IMAGE: lines")
+        ->required();
+    checkCommand->add_flag("--json", check->json, "Print a JSON document (docs/json.md)");
+    addJobsOption(*checkCommand, check->jobs);
+    checkCommand->callback([&context, check] {
+        if (!severalImages(check->paths))
+            return runCheck(context, check->paths.front(), check->json);
+        runOnImages(context, *check, [check](CliContext& one, const std::string& image) {
+            runCheck(one, image, check->json);
+        });
+    });
 }
 
 } // namespace dwcli

@@ -296,6 +296,7 @@ void runImport(CliContext& context, const ImportArguments& args) {
     CliQuestions questions(context, args, context.io.interactive && !fromStdin);
     // One session for the whole command: the directory and the chains are read once.
     dw::ImportSession session(*image, options, questions);
+    DoneLines done;
     for (const std::string& file : args.files) {
         const bool isStdin = file == "-";
         const std::string shown = isStdin ? StandardInput : file;
@@ -339,10 +340,10 @@ void runImport(CliContext& context, const ImportArguments& args) {
             continue;
         }
         const bool compressed = result.text && args.compressSpaces;
-        context.report(shown + " -> " + printable(result.flexName) + " (" +
-                       std::to_string(result.sectorsUsed) +
-                       (result.sectorsUsed == 1 ? " sector" : " sectors") +
-                       (compressed ? ", spaces compressed)" : ")"));
+        done.report(shown + " -> " + printable(result.flexName) + " (" +
+                    std::to_string(result.sectorsUsed) +
+                    (result.sectorsUsed == 1 ? " sector" : " sectors") +
+                    (compressed ? ", spaces compressed)" : ")"));
         entry["status"] = "imported";
         entry["mode"] = result.text ? "text" : "binary";
         entry["spacesCompressed"] = compressed;
@@ -356,13 +357,15 @@ void runImport(CliContext& context, const ImportArguments& args) {
             putLink(entry, "start", e->startLink);
             putLink(entry, "end", e->endLink);
             if (context.verbose)
-                context.detail(printable(result.flexName) + ": " +
-                               (result.text ? "text" : "binary") + ", sectors " +
-                               sectorRuns(chainSectors(*image, e->startLink, e->sectorCount)));
+                done.detail(printable(result.flexName) + ": " + (result.text ? "text" : "binary") +
+                            ", sectors " +
+                            sectorRuns(chainSectors(*image, e->startLink, e->sectorCount)));
         }
         document["files"].push_back(entry);
     }
-    if (!commitImage(context, args.image, *image))
+    if (commitImage(context, args.image, *image))
+        done.tell(context);
+    else
         for (Json& file : document["files"])
             file["status"] = "failed";
     dw::SystemInformationRecord sir;
@@ -394,7 +397,8 @@ void addImportCommand(CLI::App& app, CliContext& context) {
                       "(0x09 and a count) and takes the file as text; default off, as in the "
                       "window");
     CLI::Option* replace =
-        command->add_flag("--replace", args->replace, "Replace a file of the same name");
+        command->add_flag("--replace,--force", args->replace,
+                          "Replace a file of the same name (--force means the same)");
     CLI::Option* noReplace = command->add_flag("--no-replace", args->noReplace,
                                                "Keep a file of the same name (the default)");
     replace->excludes(noReplace);

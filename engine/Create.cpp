@@ -1,6 +1,7 @@
 #include "engine/Create.h"
 #include "engine/BootSectors.h"
 #include "engine/HostFile.h"
+#include "engine/Journal.h"
 
 #include <bit>
 #include <cerrno>
@@ -307,8 +308,29 @@ CreateResult CreateBlankImage(const FormatParameters& p, std::ostream& out, cons
     return result;
 }
 
+namespace {
+// A journal beside a new image was left by a change to the file it replaced.
+Status setOldJournalAside(const std::string& path, std::string* notice) {
+    const std::string journal = journalPathFor(path);
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(journal, error)))
+        return {};
+    std::string keptAs;
+    if (!setJournalAside(journal, keptAs).ok())
+        return {ErrorCode::WriteFailed, "Created " + path + ", but the rollback journal " +
+                                            journal +
+                                            " of the file it replaced could not be "
+                                            "set aside; remove it before the image "
+                                            "is opened"};
+    if (notice)
+        *notice =
+            path + ": " + journal + " belongs to the file it replaced; it is kept as " + keptAs;
+    return {};
+}
+} // namespace
+
 Status createImageFile(const std::string& path, const FormatParameters& p, const LocalDate& when,
-                       ProgressSink& progress, bool overwrite) {
+                       ProgressSink& progress, bool overwrite, std::string* notice) {
     namespace fs = std::filesystem;
     std::error_code error;
     // A link itself is replaced with `overwrite`; a device or folder it names never is.
@@ -327,7 +349,7 @@ Status createImageFile(const std::string& path, const FormatParameters& p, const
         return result.status;
     });
     if (written.ok())
-        return {};
+        return setOldJournalAside(path, notice);
     const int reason = errno;
     Status status;
     if (written.code() == ErrorCode::Cancelled)

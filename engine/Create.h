@@ -94,8 +94,10 @@ CreateResult CreateBlankImage(const FormatParameters& p, std::ostream& out, cons
 // Creates the image file at `path` through writeHostFile (engine/HostFile.h): a failed,
 // cancelled or interrupted run leaves no partial file and leaves an existing file as it was. An
 // existing file (or a symbolic link, which is replaced, never written through) is replaced only
-// when `overwrite` is set; a device or folder never is.
+// when `overwrite` is set; a device or folder never is. A rollback journal left beside the path
+// by a change to the image that was there is set aside (see setJournalAside), never applied to
+// the new image; `notice` then gets what the user should hear.
 Status createImageFile(const std::string& path, const FormatParameters& p, const LocalDate& when,
-                       ProgressSink& progress, bool overwrite);
+                       ProgressSink& progress, bool overwrite, std::string* notice = nullptr);
 
 } // namespace dw

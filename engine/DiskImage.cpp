@@ -1,7 +1,5 @@
 #include "engine/DiskImage.h"
 
-#include "engine/Journal.h"
-
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -31,13 +29,8 @@ ImageLayout layoutForLength(std::uint64_t length, std::uint32_t headerBytes, std
 namespace {
 std::atomic<long long> lockWaitMs{3000};
 
-Status openWithMode(const std::string& path, const char* mode, std::FILE*& file) {
-    errno = 0;
-    file = std::fopen(path.c_str(), mode);
-    if (!file)
-        return {ErrorCode::OpenFailed, "Unable to open " + path, {}, errno};
-    return {};
-}
+// A change's journal is made from the file a slice at a time.
+constexpr std::uint64_t JournalSlice = 1024 * 1024;
 
 bool isRealDate(const SystemInformationRecord& sir) {
     return sir.creationMonth >= 1 && sir.creationMonth <= 12 && sir.creationDay >= 1 &&
@@ -81,13 +74,14 @@ void DiskImage::setLockWait(std::chrono::milliseconds wait) {
 }
 
 Status DiskImage::open(const std::string& path, std::unique_ptr<DiskImage>& out) {
-    std::FILE* file = nullptr;
-    const Status writable = openWithMode(path, "r+b", file);
+    std::unique_ptr<FileStore> store;
+    const Status writable = FileStore::open(path, true, store);
     if (writable.ok()) {
-        out.reset(
-            new DiskImage(std::make_unique<FileStore>(file), path, false, journalPathFor(path)));
+        out.reset(new DiskImage(std::move(store), path, false, journalPathFor(path)));
         return {};
     }
+    if (writable.code() != ErrorCode::OpenFailed)
+        return writable;
     Status status = openReadOnly(path, out);
     if (status.ok())
         out->readOnlyReason_ = writable.systemError();
@@ -95,12 +89,11 @@ Status DiskImage::open(const std::string& path, std::unique_ptr<DiskImage>& out)
 }
 
 Status DiskImage::openReadOnly(const std::string& path, std::unique_ptr<DiskImage>& out) {
-    std::FILE* file = nullptr;
-    Status status = openWithMode(path, "rb", file);
-    if (!status.ok())
-        return status;
-    out.reset(new DiskImage(std::make_unique<FileStore>(file), path, true, journalPathFor(path)));
-    return {};
+    std::unique_ptr<FileStore> store;
+    const Status status = FileStore::open(path, false, store);
+    if (status.ok())
+        out.reset(new DiskImage(std::move(store), path, true, journalPathFor(path)));
+    return status;
 }
 
 std::unique_ptr<DiskImage> DiskImage::inMemory(std::vector<std::uint8_t>& bytes, bool readOnly) {
@@ -211,50 +204,97 @@ Status DiskImage::recover() {
         return {};
     size_ = store_->size();
     JournalState state = JournalState::None;
-    std::vector<JournalRecord> records;
-    Status status = readJournal(journalPath_, size_, state, records);
+    Journal journal;
+    Status status = readJournal(journalPath_, size_, state, journal);
     if (!status.ok() || state == JournalState::None)
         return status;
-    // Held exclusively, the image is put back; read-only, or while others read it, it is read
-    // as it was instead, and nothing is written.
-    const bool complete = state == JournalState::Complete;
+    bool own = false;
+    if (state == JournalState::Complete) {
+        status = belongsHere(journal, own);
+        if (!status.ok())
+            return status;
+    }
+    // Whoever can write the image settles the journal, holding the image alone for that, so the
+    // file is whole again for every program; a change reports a failure.
     if (lock_ == LockKind::Exclusive)
-        return rollBack(records, complete);
+        return settle(state, journal, own);
     if (!readOnly_ && waitForLock(LockKind::Exclusive)) {
         lock_ = LockKind::Exclusive;
-        status = rollBack(records, complete);
+        status = settle(state, journal, own);
         store_->lock(LockKind::Shared);
         lock_ = LockKind::Shared;
         if (status.ok())
             return status;
     }
-    if (!complete)
-        return {}; // the image was never written under it
+    // Otherwise the image is read as the journal says it was, and nothing is written.
+    const bool tell = !noticeGiven_;
+    noticeGiven_ = true;
+    if (state != JournalState::Complete)
+        return {};
+    if (!own) {
+        if (tell)
+            notice_ = path_ + ": " + journalPath_ +
+                      " belongs to another image and was not applied; the image is read as it is";
+        return {};
+    }
     SystemInformationRecord sir;
     findLayout(sir);
     pending_.start(size_, layout_.headerBytes);
-    for (const JournalRecord& record : records)
+    for (const JournalRecord& record : journal.records)
         if (!pending_.write(*store_, record.offset, record.bytes))
             return {ErrorCode::ReadFailed, "Unable to read " + path_ + " through its journal " +
                                                journalPath_ + "; nothing was changed"};
-    if (!noticeGiven_) {
-        noticeGiven_ = true;
+    if (tell)
         notice_ = path_ + ": a change to it was interrupted; it is read as it was before that "
-                          "change, and nothing was written";
+                          "change, and nothing was written: the file itself stays as the change "
+                          "left it until it can be opened for writing";
+    return {};
+}
+
+Status DiskImage::belongsHere(const Journal& journal, bool& own) {
+    // A journal of the first format knows its image by the length alone.
+    own = journal.imageSize == size_;
+    std::vector<std::uint8_t> now;
+    for (std::size_t i = 0; own && i < journal.records.size(); ++i) {
+        const JournalRecord& record = journal.records[i];
+        now.resize(record.bytes.size());
+        if (!store_->read(record.offset, now))
+            return {ErrorCode::ReadFailed, "Unable to read " + path_ + " to check its journal " +
+                                               journalPath_ + "; nothing was changed"};
+        own = holdsOldOrNew(record, now);
     }
     return {};
 }
 
-Status DiskImage::rollBack(const std::vector<JournalRecord>& records, bool complete) {
+Status DiskImage::settle(JournalState state, const Journal& journal, bool own) {
+    if (own)
+        return rollBack(journal.records, true);
+    // Cut short, or a journal of the first format made for another length: it was never acted
+    // on.
+    if (state != JournalState::Complete || !journal.identifies)
+        return removeJournal(journalPath_);
+    std::string keptAs;
+    const Status status = setJournalAside(journalPath_, keptAs);
+    if (!status.ok())
+        return {status.code(), status.text() + "; the image was left as it is"};
+    notice_ = path_ + ": " + journalPath_ +
+              " belongs to another image and was not applied; it is " + "kept as " + keptAs +
+              ", and the image is as it was";
+    noticeGiven_ = true;
+    return {};
+}
+
+Status DiskImage::rollBack(const std::vector<JournalRecord>& records, bool tell) {
+    const Status failed{ErrorCode::WriteFailed, "Unable to undo the interrupted change recorded "
+                                                "in " +
+                                                    journalPath_ + "; nothing was changed"};
     for (const JournalRecord& record : records)
         if (!store_->write(record.offset, record.bytes))
-            return {ErrorCode::WriteFailed, "Unable to undo the interrupted change recorded in " +
-                                                journalPath_ + "; nothing was changed"};
+            return failed;
     if (!records.empty() && !store_->sync())
-        return {ErrorCode::WriteFailed, "Unable to undo the interrupted change recorded in " +
-                                            journalPath_ + "; nothing was changed"};
+        return failed;
     Status status = removeJournal(journalPath_);
-    if (status.ok() && complete) {
+    if (status.ok() && tell) {
         notice_ = path_ + ": a change to it was interrupted and has been undone; the image is as "
                           "it was before that change";
         noticeGiven_ = true;
@@ -274,26 +314,43 @@ Status DiskImage::commitPending() {
         pending_.clear();
         return written ? Status{} : failed;
     }
-    std::vector<JournalRecord> records;
-    if (!pending_.originals(*store_, records)) {
-        pending_.clear();
-        return failed;
-    }
-    Status status = writeJournal(journalPath_, path_, size_, records);
+    // Nothing has reached the file yet: it holds what the journal must give back.
+    JournalBuilder builder(size_);
+    std::vector<std::uint8_t> found, written;
+    for (const auto& [offset, length] : pending_.regionsToKeep())
+        for (std::uint64_t at = offset; at < offset + length; at += JournalSlice) {
+            const auto slice =
+                static_cast<std::size_t>(std::min(JournalSlice, offset + length - at));
+            found.resize(slice);
+            written.resize(slice);
+            if (!store_->read(at, found) || !pending_.read(*store_, at, written)) {
+                pending_.clear();
+                return failed;
+            }
+            builder.add(at, found, written);
+        }
+    const std::vector<std::uint8_t> journal = builder.finish();
+    Status status = writeJournal(journalPath_, path_, journal);
     if (!status.ok()) {
         pending_.clear();
         return status;
     }
-    const bool written = pending_.writeTo(*store_) && store_->sync();
+    const bool imageWritten = pending_.writeTo(*store_) && store_->sync();
     pending_.clear();
-    if (!written) {
+    if (!imageWritten) {
         // Put back at once what may have reached the file; else the next open will.
-        if (rollBack(records, false).ok())
+        Journal own;
+        decodeJournal(journal, size_, own);
+        if (rollBack(own.records, false).ok())
             return failed;
         return {ErrorCode::WriteFailed, "Unable to write the disk image " + path_ +
                                             "; the change will be undone when it is next opened"};
     }
-    return removeJournal(journalPath_);
+    status = removeJournal(journalPath_);
+    if (!status.ok())
+        return {status.code(), status.text() + "; the change is written, but may be undone when " +
+                                   "the image is next opened"};
+    return {};
 }
 
 bool DiskImage::readingAt(std::uint32_t headerBytes, SystemInformationRecord& sir,

@@ -7,10 +7,13 @@
 // Commands hold the image while they run: reading ones share it with other readers, a change
 // has it alone (advisory locks, so another Diskwright waits). A change is all or nothing: its
 // writes are held until it commits, then the original bytes go to a rollback journal beside
-// the image (see Journal.h), the image is written and synced, and the journal is removed. An
-// image found with a journal is put back first (or, opened read-only, read as it was).
+// the image (see Journal.h), the image is written and synced, and the journal is removed and
+// that synced too. An image found with its journal is put back first by anyone who can write
+// it, readers too, so the file is whole again for every other program; opened read-only, it is
+// read as it was. A journal that belongs to another image is set aside, never applied.
 
 #include "engine/Format.h"
+#include "engine/Journal.h"
 #include "engine/PendingWrites.h"
 #include "engine/SectorStore.h"
 #include "engine/Status.h"
@@ -69,7 +72,8 @@ Status recognizeFlexImage(std::uint64_t length, const SystemInformationRecord* s
 
 class DiskImage {
 public:
-    // Opens read-write ("r+b"), else read-only ("rb"). Fails with OpenFailed when neither works.
+    // Opens read-write, else read-only. Fails with OpenFailed when neither works, and with
+    // BadImage for anything but a regular file (a folder, device or pipe), without waiting.
     static Status open(const std::string& path, std::unique_ptr<DiskImage>& out);
     static Status openReadOnly(const std::string& path, std::unique_ptr<DiskImage>& out);
     // An image held in `bytes`, which must outlive it; writes change `bytes` in place.
@@ -98,12 +102,14 @@ public:
     bool inChange() const { return changeHolds_ > 0; }
 
     // For the journal: the sector is taken from the free chain by the running change, where it
-    // links to `itsLink` (as read in this change); its data bytes need no copy unless the
-    // change itself freed it (freeingSectors).
+    // links to `itsLink` (as read in this change). Unless the change itself freed it
+    // (freeingSectors), its data bytes belonged to no file when the change began: only its
+    // link goes into the journal, so a large import costs no copy of what it overwrites.
     void takingFreeSector(SectorLink link, SectorLink itsLink);
     void freeingSectors(std::span<const SectorLink> links);
 
-    // What the user should hear once (an interrupted change undone); empty when nothing.
+    // What the user should hear once (an interrupted change undone, a journal set aside);
+    // empty when nothing.
     std::string takeNotice();
 
     const std::string& path() const { return path_; }
@@ -167,8 +173,12 @@ private:
     void release();
     // After the lock is taken: an interrupted change's journal is acted on.
     Status recover();
-    // Puts the records back and removes the journal; `complete` tells the user once.
-    Status rollBack(const std::vector<JournalRecord>& records, bool complete);
+    // With the image alone: the journal is applied, set aside or removed.
+    Status settle(JournalState state, const Journal& journal, bool own);
+    // False when a region the journal would restore holds neither its old nor its new bytes.
+    Status belongsHere(const Journal& journal, bool& own);
+    // Puts the records back and removes the journal; `tell` tells the user once.
+    Status rollBack(const std::vector<JournalRecord>& records, bool tell);
     Status commitPending();
 
     std::unique_ptr<SectorStore> store_;

@@ -1,9 +1,13 @@
 #include "engine/HexRecords.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <functional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace dw {
 
@@ -280,20 +284,37 @@ std::string writeIntelHex(const MemoryImage& memory) {
 }
 
 Status readRecordFile(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    // Opened without waiting and taken only when it is a regular file: a pipe with no writer,
+    // or a device, could block for ever.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
         return {ErrorCode::OpenFailed, "Unable to open " + path};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return {ErrorCode::ReadFailed, path + " is not a regular file (a folder, device or pipe)"};
+    }
     text.clear();
     char buffer[64 * 1024];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        text.append(buffer, static_cast<std::size_t>(in.gcount()));
-        if (text.size() > MaxRecordTextSize)
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            ::close(fd);
+            return {ErrorCode::ReadFailed, "Unable to read " + path};
+        }
+        if (got == 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(got));
+        if (text.size() > MaxRecordTextSize) {
+            ::close(fd);
             return {ErrorCode::BadRecord, path + " is larger than " +
                                               std::to_string(MaxRecordTextSize >> 20) +
                                               " MiB, more than a program for 64 KiB needs"};
+        }
     }
-    if (in.bad())
-        return {ErrorCode::ReadFailed, "Unable to read " + path};
+    ::close(fd);
     return {};
 }
 

@@ -189,18 +189,19 @@ public:
 
     int fd() const { return file_.get(); }
 
-    bool create() {
+    // `mode`: the permission bits, less the umask.
+    bool create(mode_t mode) {
 #ifdef O_TMPFILE
         static const bool procFds = ::access("/proc/self/fd", X_OK) == 0;
         // An unnamed file vanishes by itself whatever ends the program, even kill -9.
         if (unnamedAllowed && procFds) {
-            file_.reset(openat(folder_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+            file_.reset(openat(folder_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
             if (file_.get() >= 0)
                 return true;
         }
 #endif
         return underTemporaryName([&](const char* name) {
-            file_.reset(openat(folder_, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+            file_.reset(openat(folder_, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
             return file_.get() >= 0;
         });
     }
@@ -304,13 +305,16 @@ bool inSystemFolder(const fs::path& folder) {
 }
 
 // A device or pipe cannot be replaced by a rename: write it in place, appending, so that
-// standard output redirected to a file keeps what is already there.
+// standard output redirected to a file keeps what is already there. Opened without waiting: a
+// pipe that nobody reads is refused at once (ENXIO); one with a reader is then written as usual.
 Outcome writeDirectly(int folder, const fs::path& destination, bool followLinks,
                       const std::function<Status(std::ostream&)>& produce) {
-    const int flags = O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW);
+    const int flags =
+        O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW);
     Descriptor file(folder >= 0 ? openat(folder, destination.filename().c_str(), flags)
                                 : ::open(destination.c_str(), flags));
-    if (file.get() < 0)
+    const int opened = file.get() < 0 ? -1 : fcntl(file.get(), F_GETFL);
+    if (opened < 0 || fcntl(file.get(), F_SETFL, opened & ~O_NONBLOCK) != 0)
         return openFailed(destination, errno);
     DescriptorBuffer buffer(file.get());
     std::ostream out(&buffer);
@@ -325,7 +329,7 @@ Outcome writeDirectly(int folder, const fs::path& destination, bool followLinks,
     return {};
 }
 
-Outcome writeWhole(const fs::path& destination, bool replaceExisting,
+Outcome writeWhole(const fs::path& destination, bool replaceExisting, unsigned newFileMode,
                    const std::function<Status(std::ostream&)>& produce) {
     installSignalCleanup();
     const fs::path name = destination.filename();
@@ -359,7 +363,7 @@ Outcome writeWhole(const fs::path& destination, bool replaceExisting,
     const bool replacingFile = exists && S_ISREG(existing.st_mode);
 
     TemporaryFile temporary(folder.get());
-    if (!temporary.create())
+    if (!temporary.create(static_cast<mode_t>(newFileMode & 0777)))
         return openFailed(destination, errno);
     if (replacingFile && fchmod(temporary.fd(), existing.st_mode & 0777) != 0)
         return openFailed(destination, errno);
@@ -397,8 +401,8 @@ Outcome writeWhole(const fs::path& destination, bool replaceExisting,
 } // namespace
 
 Status writeHostFile(const fs::path& destination, bool replaceExisting,
-                     const std::function<Status(std::ostream&)>& produce) {
-    Outcome outcome = writeWhole(destination, replaceExisting, produce);
+                     const std::function<Status(std::ostream&)>& produce, unsigned newFileMode) {
+    Outcome outcome = writeWhole(destination, replaceExisting, newFileMode, produce);
     errno = outcome.reason;
     return outcome.status;
 }

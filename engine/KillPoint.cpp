@@ -50,7 +50,10 @@ void setKillPoint(long step) {
 
 bool writeCounted(int fd, const std::uint8_t* bytes, std::size_t size, std::uint64_t offset) {
     if (reachesKillPoint()) {
-        writeAll(fd, bytes, size / 2, offset);
+        constexpr std::uint64_t DiskSector = 512;
+        const std::uint64_t tear = (offset + size / 2) / DiskSector * DiskSector;
+        if (tear > offset)
+            writeAll(fd, bytes, static_cast<std::size_t>(tear - offset), offset);
         std::_Exit(99);
     }
     return writeAll(fd, bytes, size, offset);

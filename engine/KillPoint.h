@@ -2,7 +2,8 @@
 
 // A stand-in for kill -9 or a power cut, for tests: every write that changes an image or its
 // rollback journal on disk, and every removal of a journal, is counted, and with a kill point
-// set the process ends at that one. A write ends half done, as a torn write would.
+// set the process ends at that one. A write ends half done, torn where a power cut tears one:
+// at a boundary of the disk's 512-byte sectors.
 
 #include <cstddef>
 #include <cstdint>

@@ -3,22 +3,28 @@
 #include <algorithm>
 #include <cstring>
 
+#include <sys/mman.h>
+
 namespace dw {
+
+void PendingWrites::Unmap::operator()(std::uint8_t* memory) const {
+    const auto start = reinterpret_cast<std::uintptr_t>(memory) / LargePage * LargePage;
+    ::munmap(reinterpret_cast<void*>(start), MostBlocks * BlockSize + LargePage);
+}
 
 void PendingWrites::start(std::uint64_t size, std::uint64_t base) {
     clear();
     started_ = true;
     size_ = size;
     base_ = std::min(base, size);
-    flags_.assign(static_cast<std::size_t>((size_ - base_ + BlockSize - 1) / BlockSize), 0);
 }
 
 void PendingWrites::clear() {
     started_ = false;
-    dirtyBlocks_ = 0;
+    slot_.clear();
+    heldBlocks_ = 0;
     flags_.clear();
     freeLinks_.clear();
-    blocks_.clear();
 }
 
 std::uint64_t PendingWrites::blockEnd(std::size_t block) const {
@@ -27,7 +33,7 @@ std::uint64_t PendingWrites::blockEnd(std::size_t block) const {
 
 bool PendingWrites::read(SectorStore& store, std::uint64_t offset,
                          std::span<std::uint8_t> bytes) const {
-    if (dirtyBlocks_ == 0)
+    if (heldBlocks_ == 0)
         return store.read(offset, bytes);
     const std::uint64_t end = offset + bytes.size();
     if (end > size_)
@@ -42,15 +48,16 @@ bool PendingWrites::read(SectorStore& store, std::uint64_t offset,
         return false;
     while (pos < end) {
         std::size_t block = blockOf(pos);
-        if (flags_[block] & Dirty) {
+        if (written(block)) {
             const std::uint64_t to = std::min(end, blockEnd(block));
-            std::memcpy(bytes.data() + (pos - offset), dataAt(pos), to - pos);
+            std::memcpy(bytes.data() + (pos - offset), heldBlock(block) + (pos - blockStart(block)),
+                        to - pos);
             pos = to;
             continue;
         }
         // A run of blocks the change did not write: one read.
         std::uint64_t to = std::min(end, blockEnd(block));
-        while (to < end && !(flags_[++block] & Dirty))
+        while (to < end && !written(++block))
             to = std::min(end, blockEnd(block));
         if (!fromStore(to))
             return false;
@@ -58,111 +65,116 @@ bool PendingWrites::read(SectorStore& store, std::uint64_t offset,
     return true;
 }
 
-bool PendingWrites::passesThrough(std::size_t block, std::uint64_t offset,
-                                  std::span<const std::uint8_t> bytes, std::uint64_t from,
-                                  std::uint64_t to) const {
-    if ((flags_[block] & (FreeAtStart | Dirty)) != FreeAtStart)
+bool PendingWrites::hold() {
+    if (held_)
+        return true;
+    void* mapped = ::mmap(nullptr, MostBlocks * BlockSize + LargePage, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
         return false;
-    // Its link must stay what the journal would give back.
-    for (std::uint64_t at = blockStart(block); at < blockStart(block) + 2; ++at)
-        if (at >= from && at < to &&
-            bytes[at - offset] != freeLinks_[block][at - blockStart(block)])
-            return false;
+    const std::uintptr_t start =
+        (reinterpret_cast<std::uintptr_t>(mapped) + LargePage - 1) / LargePage * LargePage;
+    held_.reset(reinterpret_cast<std::uint8_t*>(start));
+#ifdef MADV_HUGEPAGE
+    ::madvise(held_.get(), MostBlocks * BlockSize, MADV_HUGEPAGE);
+#endif
     return true;
 }
 
 bool PendingWrites::write(SectorStore& store, std::uint64_t offset,
                           std::span<const std::uint8_t> bytes) {
     const std::uint64_t end = offset + bytes.size();
-    if (!started_ || offset < base_ || end > size_)
+    if (!started_ || offset < base_ || end > size_ || !hold())
         return false;
-    // Data of sectors that were free goes straight to the file: nobody needs it back.
-    std::uint64_t through = end; // where the bytes to write straight through begin
-    auto writeThrough = [&](std::uint64_t to) {
-        const bool written =
-            through >= to || store.write(through, bytes.subspan(through - offset, to - through));
-        through = end;
-        return written;
-    };
     for (std::uint64_t pos = offset; pos < end;) {
         const std::size_t block = blockOf(pos);
         const std::uint64_t to = std::min(end, blockEnd(block));
-        if (passesThrough(block, offset, bytes, pos, to)) {
-            through = std::min(through, pos);
-            pos = to;
-            continue;
-        }
-        if (!writeThrough(pos))
-            return false;
-        if (!(flags_[block] & Dirty)) {
-            blocks_[block];
-            const bool whole = pos == blockStart(block) && to == blockEnd(block);
-            const std::uint64_t from = blockStart(block);
-            if (!whole && !store.read(from, std::span(dataAt(from), blockEnd(block) - from)))
+        if (!written(block)) {
+            if (heldBlocks_ == MostBlocks)
                 return false;
-            flags_[block] |= Dirty;
-            ++dirtyBlocks_;
+            if (slot_.size() <= block)
+                slot_.resize(block + 1, 0);
+            slot_[block] = static_cast<std::uint32_t>(++heldBlocks_);
+            const std::uint64_t from = blockStart(block);
+            const bool whole = pos == from && to == blockEnd(block);
+            if (!whole && !store.read(from, std::span(heldBlock(block), blockEnd(block) - from))) {
+                slot_[block] = 0;
+                --heldBlocks_;
+                return false;
+            }
         }
-        std::memcpy(dataAt(pos), bytes.data() + (pos - offset), to - pos);
+        std::memcpy(heldBlock(block) + (pos - blockStart(block)), bytes.data() + (pos - offset),
+                    to - pos);
         pos = to;
     }
-    return writeThrough(end);
+    return true;
 }
 
 void PendingWrites::takeFree(std::uint64_t offset, std::array<std::uint8_t, 2> link) {
     if (!started_ || offset < base_ || offset + 2 > size_)
         return;
     const std::size_t block = blockOf(offset);
-    if (blockStart(block) != offset || (flags_[block] & (Dirty | Freed | FreeAtStart)))
+    if (blockStart(block) != offset || written(block) || flags(block) != 0)
         return;
-    if (freeLinks_.empty())
-        freeLinks_.resize(flags_.size());
+    flags_.resize(std::max(flags_.size(), block + 1), 0);
+    freeLinks_.resize(flags_.size());
+    flags_[block] = FreeAtStart;
     freeLinks_[block] = link;
-    flags_[block] |= FreeAtStart;
 }
 
 void PendingWrites::markFreed(std::uint64_t offset) {
-    if (started_ && offset >= base_ && offset < size_)
-        flags_[blockOf(offset)] |= Freed;
+    if (!started_ || offset < base_ || offset >= size_)
+        return;
+    const std::size_t block = blockOf(offset);
+    flags_.resize(std::max(flags_.size(), block + 1), 0);
+    flags_[block] |= Freed;
 }
 
-bool PendingWrites::originals(SectorStore& store, std::vector<JournalRecord>& out) const {
-    out.clear();
-    for (std::size_t block = 0; block < flags_.size(); ++block) {
-        if (!(flags_[block] & Dirty))
+std::vector<std::pair<std::uint64_t, std::uint64_t>> PendingWrites::regionsToKeep() const {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> found;
+    for (std::size_t block = 0; block < slot_.size(); ++block) {
+        if (!written(block))
             continue;
         const std::uint64_t from = blockStart(block);
-        if (flags_[block] & FreeAtStart) {
+        if (flags(block) & FreeAtStart) {
             const std::array<std::uint8_t, 2>& link = freeLinks_[block];
-            if (!std::equal(link.begin(), link.end(), dataAt(from)))
-                out.push_back({from, {link.begin(), link.end()}});
+            const std::uint8_t* held = heldBlock(block);
+            if (held[0] != link[0] || held[1] != link[1])
+                found.emplace_back(from, link.size());
             continue;
         }
-        std::size_t last = block;
-        while (last + 1 < flags_.size() && (flags_[last + 1] & (Dirty | FreeAtStart)) == Dirty)
-            ++last;
-        JournalRecord record{from, std::vector<std::uint8_t>(blockEnd(last) - from)};
-        if (!store.read(from, record.bytes))
-            return false;
-        out.push_back(std::move(record));
-        block = last;
+        while (written(block + 1) && !(flags(block + 1) & FreeAtStart))
+            ++block;
+        found.emplace_back(from, blockEnd(block) - from);
     }
-    return true;
+    return found;
+}
+
+std::vector<std::pair<std::uint64_t, std::uint64_t>> PendingWrites::runs() const {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> found;
+    for (std::size_t block = 0; block < slot_.size(); ++block) {
+        if (!written(block))
+            continue;
+        const std::uint64_t from = blockStart(block);
+        while (written(block + 1))
+            ++block;
+        found.emplace_back(from, blockEnd(block) - from);
+    }
+    return found;
 }
 
 bool PendingWrites::writeTo(SectorStore& store) const {
-    std::vector<std::uint8_t> run;
-    for (std::size_t block = 0; block < flags_.size(); ++block) {
-        if (!(flags_[block] & Dirty))
-            continue;
-        run.clear();
-        const std::uint64_t from = blockStart(block);
-        for (; block < flags_.size() && (flags_[block] & Dirty); ++block) {
-            const std::uint8_t* held = dataAt(blockStart(block));
-            run.insert(run.end(), held, held + (blockEnd(block) - blockStart(block)));
+    for (const auto& [offset, length] : runs()) {
+        // Blocks held side by side (written in file order) go in one transfer.
+        for (std::size_t block = blockOf(offset); blockStart(block) < offset + length; ++block) {
+            const std::uint8_t* from = heldBlock(block);
+            const std::uint64_t start = blockStart(block);
+            while (blockEnd(block) < offset + length &&
+                   heldBlock(block + 1) == heldBlock(block) + BlockSize)
+                ++block;
+            if (!store.write(start, std::span(from, blockEnd(block) - start)))
+                return false;
         }
-        if (!store.write(from, run))
-            return false;
     }
     return true;
 }

@@ -1,17 +1,13 @@
 #include "engine/Repair.h"
 
+#include "engine/HostFile.h"
 #include "engine/SectorMap.h"
 
 #include <algorithm>
-#include <array>
-#include <cerrno>
-#include <cstdio>
+#include <filesystem>
+#include <ostream>
 
-#ifndef _WIN32
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace dw {
 
@@ -143,51 +139,37 @@ Status copyImageTo(DiskImage& image, const std::string& path) {
     const ImageRead hold(image);
     if (!hold.status().ok())
         return hold.status();
-    std::vector<std::uint8_t> bytes(image.fileSize());
-    Status status = image.readAt(0, bytes);
-    if (!status.ok())
-        return status;
-    const Status failed{ErrorCode::WriteFailed,
-                        "Unable to write the copy " + path + "; nothing was changed"};
-#ifndef _WIN32
+    // Never onto anything that is there, a device or pipe included.
+    const Status exists{ErrorCode::Exists, path + " exists already; nothing was changed"};
+    std::error_code error;
+    if (std::filesystem::exists(std::filesystem::symlink_status(path, error)))
+        return exists;
+    // It holds the image's bytes: as readable as the image, no more.
     struct stat original {};
-    const mode_t mode =
+    const unsigned mode =
         ::stat(image.path().c_str(), &original) == 0 ? (original.st_mode & 0666) : 0644;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0)
-        return errno == EEXIST
-                   ? Status{ErrorCode::Exists, path + " exists already; nothing was changed"}
-                   : failed;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            break;
-        done += static_cast<std::size_t>(put);
-    }
-    const bool written = done == bytes.size() && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !written) {
-        ::unlink(path.c_str());
-        return failed;
-    }
-    return {};
-#else
-    if (std::FILE* existing = std::fopen(path.c_str(), "rb")) {
-        std::fclose(existing);
-        return {ErrorCode::Exists, path + " exists already; nothing was changed"};
-    }
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        return failed;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    if (std::fclose(file) != 0 || !written) {
-        std::remove(path.c_str());
-        return failed;
-    }
-    return {};
-#endif
+    constexpr std::uint64_t Slice = 1024 * 1024;
+    std::vector<std::uint8_t> slice;
+    const Status copied = writeHostFile(
+        path, false,
+        [&](std::ostream& out) {
+            for (std::uint64_t at = 0; at < image.fileSize(); at += Slice) {
+                slice.resize(static_cast<std::size_t>(std::min(Slice, image.fileSize() - at)));
+                if (Status read = image.readAt(at, slice); !read.ok())
+                    return read;
+                out.write(reinterpret_cast<const char*>(slice.data()),
+                          static_cast<std::streamsize>(slice.size()));
+                if (!out)
+                    return Status{ErrorCode::WriteFailed, path};
+            }
+            return Status{};
+        },
+        mode);
+    if (copied.ok() || copied.code() == ErrorCode::ReadFailed)
+        return copied;
+    if (copied.code() == ErrorCode::Exists)
+        return exists;
+    return {ErrorCode::WriteFailed, "Unable to write the copy " + path + "; nothing was changed"};
 }
 
 } // namespace dw

@@ -38,7 +38,8 @@ Status planRepair(DiskImage& image, RepairPlan& plan);
 // DiskImage::beginChange), so that nothing moved in between.
 Status applyRepair(DiskImage& image, const RepairPlan& plan);
 
-// Copies the image, as it reads now, to a new file at `path` (never replacing one) and syncs it.
+// Copies the image, as it reads now, to a new file at `path` (never onto anything there) through
+// the host-file writer, a slice at a time, with the image's permission bits.
 Status copyImageTo(DiskImage& image, const std::string& path);
 
 } // namespace dw

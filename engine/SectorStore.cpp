@@ -35,6 +35,34 @@ FileStore::FileStore(std::FILE* file) : file_(file) {
     std::setvbuf(file_, nullptr, _IONBF, 0);
 }
 
+Status FileStore::open(const std::string& path, bool writable, std::unique_ptr<FileStore>& out) {
+    auto failed = [&] {
+        return Status{ErrorCode::OpenFailed, "Unable to open " + path, {}, errno};
+    };
+    const int fd =
+        ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return failed();
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        const std::string fact = "not a regular file (a folder, device or pipe); it was not opened";
+        return {ErrorCode::BadImage, "Not" + fact.substr(3), fact};
+    }
+    // A regular file never waits anyway: its transfers need the flag no more.
+    const int flags = ::fcntl(fd, F_GETFL);
+    std::FILE* file = flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0
+                          ? nullptr
+                          : ::fdopen(fd, writable ? "r+b" : "rb");
+    if (!file) {
+        const Status status = failed();
+        ::close(fd);
+        return status;
+    }
+    out = std::make_unique<FileStore>(file);
+    return {};
+}
+
 FileStore::~FileStore() {
     writePending();
     std::fclose(file_);

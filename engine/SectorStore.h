@@ -3,10 +3,13 @@
 // Where an image's bytes live: a file on disk, or a buffer in memory for tests and fuzzing.
 // A store never changes its length; every transfer is positioned and whole or refused.
 
+#include "engine/Status.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace dw {
@@ -42,6 +45,10 @@ public:
 
     explicit FileStore(std::FILE* file);
     ~FileStore() override;
+    // Opens an image for reading and writing, or for reading only. Opened without waiting (a
+    // pipe would block the open or its reads), and only a regular file is taken: anything else
+    // is BadImage. OpenFailed carries the system's reason.
+    static Status open(const std::string& path, bool writable, std::unique_ptr<FileStore>& out);
     FileStore(const FileStore&) = delete;
     FileStore& operator=(const FileStore&) = delete;
 

@@ -45,14 +45,19 @@ void RunFormatStart(QWidget* dialog, Prompts& prompts, SettingsStore& settings,
                             QStringLiteral("; the folder of the new image was not stored."));
 
     dw::Status status;
+    std::string notice;
     {
         const WaitCursor wait;
         CProgressDlg progress;
         progress.Create(dialog);
         // The Save dialog has asked before replacing a file; an existing file is replaced only
         // when the new image is complete.
-        status = dw::createImageFile(nativePath(path), p, dw::currentLocalDate(), progress, true);
+        status = dw::createImageFile(nativePath(path), p, dw::currentLocalDate(), progress, true,
+                                     &notice);
     }
+    // A journal left by an earlier image at this path was set aside, not applied: say where.
+    if (!notice.empty())
+        prompts.message(dialog, QString::fromStdString(notice));
     if (!status.ok() && status.code() != dw::ErrorCode::Cancelled)
         prompts.message(dialog, QString::fromStdString(status.text()));
 }

@@ -148,6 +148,9 @@ TEST(CliErrors, OneFormWithTheDecidingFact) {
          1,
          image + ": " + folder.string() + ": is a folder; nothing was imported\n"},
         {{"import", image, fifo.string()}, 1, image + ": " + fifo.string() + notRegular},
+        {{"list", fifo.string()},
+         1,
+         fifo.string() + ": not a regular file (a folder, device or pipe); it was not opened\n"},
         {{"import", image, "/dev/null"}, 1, image + ": /dev/null" + notRegular},
         {{"import", image, missing},
          1,
@@ -311,6 +314,24 @@ TEST(CliCompression, ImportThenExportGivesTheTextBack) {
     EXPECT_EQ(stored.substr(0, 5), std::string("a\x09\x03") + "b\r");
     in = cli({"import", image, "-", "--name", "B", "--compress-spaces", "--mode", "binary"});
     EXPECT_EQ(in.code, 2);
+}
+
+// Only the chosen command's options are built, so the program's own options and every command's
+// help must still be there when asked for.
+TEST(CliHelp, EveryCommandDescribedAndNoParserNotes) {
+    const std::string image = sampleImage("help.dsk");
+    EXPECT_EQ(cli({"-q", "info", image}).code, 0);
+    EXPECT_THAT(cli({"-q", "--version"}).out, ::testing::StartsWith("diskwright-cli "));
+    const CliRun all = cli({"--help-all"});
+    EXPECT_EQ(all.code, 0);
+    for (const char* option : {"--compress-spaces", "--track0-sectors", "--jobs", "--names"})
+        EXPECT_THAT(all.out, HasSubstr(option));
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"import", "--help"}, {"export", "--help"}}) {
+        const std::string help = cli(args).out;
+        for (const char* note : {"REQUIRED", "{false}", "Excludes", "TEXT:"})
+            EXPECT_THAT(help, ::testing::Not(HasSubstr(note))) << args[0];
+    }
 }
 
 TEST(CliCompletion, CompletesCommandsOptionsAndNamesOnTheImage) {

@@ -72,7 +72,7 @@ TEST(CliDiskManagement, Refusals) {
         for (std::string& a : args)
             a = a == "SOURCE" ? source : a == "TARGET" ? target : a;
         const CliRun run = cli(args);
-        SCOPED_TRACE(c.args.front() + " " + c.args[2] + ": " + run.err);
+        SCOPED_TRACE(c.args.front() + " " + c.args.back() + ": " + run.err);
         EXPECT_EQ(run.code, c.code);
         EXPECT_THAT(run.err, HasSubstr(c.err));
         EXPECT_EQ(readFileBytes(source), sourceBytes);

@@ -3,6 +3,7 @@
 
 #include "engine/DiskImage.h"
 #include "tests/cli/CliRun.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/ImageBuilder.h"
 #include "tests/support/KilledChild.h"
 
@@ -125,25 +126,39 @@ TEST(CliLocking, TwoProcessesImportAndDeleteOnOneImage) {
     EXPECT_EQ(listed, expected);
 }
 
-// A command killed half-way: a reading command reads the image as it was and says so, the next
-// changing one puts it back and says so, once.
-TEST(CliLocking, AnInterruptedChangeIsUndoneOnce) {
+// A command killed half-way: the next command, a reading one too, puts the image back in the
+// file itself and says so, once. A change refused before it was written reports no file done.
+TEST(CliLocking, AnInterruptedChangeIsUndoneByAnyCommand) {
     const std::string image = keepImage("killed.dsk");
-    // The journal is written, the image half.
-    ASSERT_EQ(inChild(2,
-                      [&] {
-                          return cli({"delete", image, "KEEP.TXT", "--yes"}).code == 0;
-                      }),
-              Killed);
+    const Bytes before = readFileBytes(image);
+    // The journal is written, the image is torn at its second write.
+    ASSERT_EQ(
+        inChild(3,
+                [&] {
+                    return cli({"import", image, "-", "--name", "NEW.TXT"}, "new\n").code == 0;
+                }),
+        Killed);
+    ASSERT_NE(readFileBytes(image), before);
 
     CliRun run = cli({"list", image, "--names"});
     EXPECT_EQ(run.out, "KEEP.TXT\n");
-    EXPECT_THAT(run.err,
-                HasSubstr(image + ": a change to it was interrupted; it is read as it was"));
-    run = cli({"import", image, "-", "--name", "NEW.TXT"}, "new\n");
-    EXPECT_EQ(run.code, 0) << run.err;
-    EXPECT_THAT(run.err, HasSubstr("has been undone"));
-    run = cli({"check", image});
-    EXPECT_EQ(run.code, 0) << run.out;
-    EXPECT_EQ(run.err, image + ": no problems found\n");
+    EXPECT_EQ(run.err, image + ": a change to it was interrupted and has been undone; the image "
+                               "is as it was before that change\n");
+    EXPECT_EQ(readFileBytes(image), before);
+    run = cli({"delete", image, "KEEP.TXT", "--yes"});
+    EXPECT_EQ(run.err, "Deleted KEEP.TXT\n");
+
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"import", image, "-", "--name", "NEW.TXT"},
+          {"delete", image, "KEEP.TXT", "--yes"}}) {
+        writeFileBytes(image, before);
+        {
+            const FileSizeLimit limit(100); // the journal cannot be written
+            run = cli(args, "new\n");
+        }
+        EXPECT_EQ(run.code, 1);
+        EXPECT_EQ(run.err, "diskwright-cli: " + image + ": Unable to write the rollback journal " +
+                               image + "-journal; nothing was changed\n");
+        EXPECT_EQ(readFileBytes(image), before);
+    }
 }

@@ -170,6 +170,9 @@ TEST_P(HostFile, DevicesAndPipesAreWrittenDirectly) {
     const fs::path dir = tempFolder("hostfifo");
     const fs::path fifo = dir / "PIPE";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Nobody reads it: refused at once, never waited for.
+    EXPECT_EQ(writeText(fifo, true, "nobody").code(), dw::ErrorCode::OpenFailed);
+    EXPECT_EQ(errno, ENXIO);
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
     ASSERT_TRUE(writeText(fifo, false, "through the pipe").ok());

@@ -8,6 +8,7 @@
 
 using namespace dwtest;
 using Bytes = std::vector<std::uint8_t>;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -51,9 +52,11 @@ TEST(Repair, RebuildsTheFreeChainAndLeavesFilesAlone) {
         EXPECT_EQ(plan.after.lastFree, (dw::SectorLink{3, 9})); // 3/10 stays the directory's
         EXPECT_EQ(plan.after.freeSectorCount, 24);
         const std::string backup = path + ".bak";
+        fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
         ASSERT_TRUE(dw::copyImageTo(*image, backup).ok());
         EXPECT_EQ(dw::copyImageTo(*image, backup).code(), dw::ErrorCode::Exists);
         EXPECT_EQ(readFileBytes(backup), b.bytes());
+        EXPECT_EQ(fs::status(backup).permissions(), fs::status(path).permissions());
         ASSERT_TRUE(dw::applyRepair(*image, plan).ok());
         ASSERT_TRUE(change.commit().ok());
     }

@@ -272,6 +272,14 @@ private slots:
         QCOMPARE(d.settings.get(Settings::DefaultFormatDir), target);
         QVERIFY(d.dlg.isEnabled());
         QCOMPARE(readFileBytes(target.toStdString()), std::vector<std::uint8_t>({7, 7, 7}));
+
+        // The journal of the image that was replaced is set aside, and the user hears where.
+        writeFileBytes(target.toStdString() + "-journal", {1, 2, 3});
+        d.prompts.expectSaveFile(target);
+        d.prompts.expectMessage({"belongs to the file it replaced", "old.dsk-journal.stale"});
+        d.click(IDOK);
+        QVERIFY(d.prompts.allShown());
+        QCOMPARE(filesIn(folder), QStringList({"old.dsk", "old.dsk-journal.stale"}));
     }
 };
 
