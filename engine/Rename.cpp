@@ -22,9 +22,7 @@ Status renameFile(DiskImage& image, const std::string& oldName, const std::strin
     Status status = change.status();
     SystemInformationRecord sir;
     if (status.ok())
-        status = image.readSirForChange(sir);
-    if (status.ok())
-        status = SectorMap::build(image, sir, map);
+        status = SectorMap::buildForChange(image, sir, map);
     if (!status.ok())
         return status;
     // The whole directory is known before anything is written: a name beyond damage could clash.

@@ -155,20 +155,29 @@ std::string deletedName(const DirectoryEntry& entry) {
     return name;
 }
 
+namespace {
+
+// The image's map (the SIR read as `hold` reads it: from a change or a shared hold) and every
+// deleted entry judged.
+Status judgeImage(DiskImage& image, const Status& hold, bool forChange,
+                  SystemInformationRecord& sir, SectorMap& map, std::vector<Candidate>& out) {
+    if (!hold.ok())
+        return hold;
+    Status status = forChange ? SectorMap::buildForChange(image, sir, map) : image.readSir(sir);
+    if (status.ok() && !forChange)
+        status = SectorMap::build(image, sir, map);
+    return status.ok() ? Judge(image, map).judgeAll(out) : status;
+}
+
+} // namespace
+
 Status listDeleted(DiskImage& image, std::vector<DeletedFile>& out) {
     out.clear();
     const ImageRead hold(image);
-    if (!hold.status().ok())
-        return hold.status();
     SystemInformationRecord sir;
-    Status status = image.readSir(sir);
     SectorMap map;
-    if (status.ok())
-        status = SectorMap::build(image, sir, map);
     std::vector<Candidate> candidates;
-    if (status.ok())
-        status = Judge(image, map).judgeAll(candidates);
-    if (!status.ok())
+    if (Status status = judgeImage(image, hold.status(), false, sir, map, candidates); !status.ok())
         return status;
     for (const Candidate& c : candidates) {
         const MappedEntry& e = map.entries()[c.entry];
@@ -187,16 +196,10 @@ Status undeleteFile(DiskImage& image, std::uint32_t offset, const std::string& n
                                             "to 3 printable characters)" +
                                             NothingChanged};
     ImageChange change(image);
-    Status status = change.status();
     SystemInformationRecord sir;
-    if (status.ok())
-        status = image.readSirForChange(sir);
     SectorMap map;
-    if (status.ok())
-        status = SectorMap::build(image, sir, map);
     std::vector<Candidate> candidates;
-    if (status.ok())
-        status = Judge(image, map).judgeAll(candidates);
+    Status status = judgeImage(image, change.status(), true, sir, map, candidates);
     if (!status.ok())
         return status;
     const auto found = std::find_if(candidates.begin(), candidates.end(), [&](const Candidate& c) {

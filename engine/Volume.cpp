@@ -50,11 +50,9 @@ Status setVolume(DiskImage& image, const VolumeFields& fields) {
     ImageChange change(image);
     Status status = change.status();
     SystemInformationRecord sir;
-    if (status.ok())
-        status = image.readSirForChange(sir);
     SectorMap map;
     if (status.ok())
-        status = SectorMap::build(image, sir, map);
+        status = SectorMap::buildForChange(image, sir, map);
     if (!status.ok())
         return status;
     // A SIR sector that a file's chain runs through: the write would change that file too.
