@@ -71,7 +71,7 @@ void runCopy(CliContext& context, const CopyArguments& args) {
         return scope.finish();
 
     dw::FileWriter writer(*target);
-    std::vector<std::string> copied; // reported once the change is written
+    DoneLines copied; // reported once the change is written
     for (const dw::DirectoryEntry* entry : selection.files) {
         const std::string name = shownName(*entry);
         Json file;
@@ -104,14 +104,13 @@ void runCopy(CliContext& context, const CopyArguments& args) {
         file["replaced"] = result.replaced;
         file["directoryGrew"] = result.directoryGrew;
         document["files"].push_back(file);
-        copied.push_back(name + " -> " + args.target + " (" + std::to_string(result.sectors) +
-                         (result.sectors == 1 ? " sector" : " sectors") +
-                         (result.replaced ? ", replacing the file there" : "") +
-                         (result.directoryGrew ? ", the directory grew" : "") + ")");
+        copied.report(name + " -> " + args.target + " (" + std::to_string(result.sectors) +
+                      (result.sectors == 1 ? " sector" : " sectors") +
+                      (result.replaced ? ", replacing the file there" : "") +
+                      (result.directoryGrew ? ", the directory grew" : "") + ")");
     }
     if (commitImage(context, args.target, *target)) {
-        for (const std::string& line : copied)
-            context.report(line);
+        copied.tell(context);
     } else {
         for (Json& file : document["files"])
             file["status"] = "failed";
