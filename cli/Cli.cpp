@@ -3,7 +3,9 @@
 
 #include "DiskwrightVersion.h"
 
+#include <algorithm>
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 namespace dwcli {
@@ -38,19 +40,63 @@ bool CliIo::askText(const std::string& question, std::string& answer) {
 
 namespace {
 
-std::string commandList(const CLI::App& app) {
+// Each command's options are built only when that command runs (or help describes it): building
+// all of them took about a third of a small command's start-up.
+struct CommandGroup {
+    std::vector<const char*> names;
+    void (*add)(CLI::App&, CliContext&);
+};
+
+const std::vector<CommandGroup>& commandGroups() {
+    static const std::vector<CommandGroup> groups{
+        {{"info", "list"}, addInfoCommands},    {{"find"}, addFindCommand},
+        {{"export", "cat"}, addExportCommands}, {{"delete", "check"}, addDeleteCommands},
+        {{"import"}, addImportCommand},         {{"create"}, addCreateCommand},
+        {{"repair"}, addRepairCommand},         {{"link"}, addLinkCommand},
+    };
+    return groups;
+}
+
+const CommandGroup* findCommand(const std::string& name) {
+    for (const CommandGroup& group : commandGroups())
+        for (const char* command : group.names)
+            if (name == command)
+                return &group;
+    return nullptr;
+}
+
+std::string commandList() {
     std::string names;
-    for (const CLI::App* command : app.get_subcommands({}))
-        names += (names.empty() ? "" : ", ") + command->get_name();
+    for (const CommandGroup& group : commandGroups())
+        for (const char* command : group.names)
+            names += (names.empty() ? "" : ", ") + std::string(command);
     return names;
 }
 
-bool isCommand(const CLI::App& app, const std::string& name) {
-    for (const CLI::App* command : app.get_subcommands({}))
-        if (command->get_name() == name)
-            return true;
-    return false;
-}
+// Help without the parser's own notes (TEXT, REQUIRED, {false}, Excludes: ...): the option's
+// description says what it needs.
+class HelpFormatter : public CLI::Formatter {
+public:
+    std::string make_option_name(const CLI::Option* option, bool positional) const override {
+        std::string name = CLI::Formatter::make_option_name(option, positional);
+        for (std::size_t open; (open = name.find('{')) != std::string::npos;) {
+            const std::size_t close = name.find('}', open);
+            name.erase(open, close == std::string::npos ? std::string::npos : close - open + 1);
+        }
+        return name;
+    }
+    std::string make_option_opts(const CLI::Option* option) const override {
+        if (option->get_type_size() == 0)
+            return {};
+        std::string type = option->get_type_name();
+        if (const std::size_t choices = type.find(":{"); choices != std::string::npos)
+            type = type.substr(choices + 1);
+        const bool many = option->get_expected_max() == CLI::detail::expected_max_vector_size;
+        if (!option->nonpositional())
+            return many ? " ..." : "";
+        return " " + type + (many ? " ..." : "");
+    }
+};
 
 // The first argument that is not one of the program's own options names the command.
 const std::string* commandArgument(const std::vector<std::string>& arguments) {
@@ -61,12 +107,19 @@ const std::string* commandArgument(const std::vector<std::string>& arguments) {
     return nullptr;
 }
 
-bool asksForHelpOrVersion(const std::vector<std::string>& arguments) {
-    for (const std::string& argument : arguments)
-        if (argument == "-h" || argument == "--help" || argument == "--help-all" ||
-            argument == "--version")
+bool isHelp(const std::string& argument) {
+    return argument == "-h" || argument == "--help" || argument == "--help-all";
+}
+
+// Help for the whole program describes every command; so does --help-all anywhere.
+bool describesAllCommands(const std::vector<std::string>& arguments, const std::string* command) {
+    for (const std::string& argument : arguments) {
+        if (&argument == command)
+            break;
+        if (isHelp(argument))
             return true;
-    return false;
+    }
+    return std::find(arguments.begin(), arguments.end(), "--help-all") != arguments.end();
 }
 
 } // namespace
@@ -87,23 +140,25 @@ int runCli(const std::vector<std::string>& arguments, CliIo& io) {
     app.add_flag("-v,--verbose", context.verbose,
                  "Also a line per file with the sector runs it takes, and each step of a "
                  "deletion");
-    addInfoCommands(app, context);
-    addExportCommands(app, context);
-    addDeleteCommands(app, context);
-    addImportCommand(app, context);
-    addCreateCommand(app, context);
-    addRepairCommand(app, context);
-    addLinkCommand(app, context);
+    app.formatter(std::make_shared<HelpFormatter>());
 
-    if (!asksForHelpOrVersion(arguments)) {
-        const std::string* command = commandArgument(arguments);
-        if (!command || !isCommand(app, *command)) {
-            io.err << ProgramName << ": "
-                   << (command ? "unknown command '" + *command + "'" : "no command given")
-                   << "\nThe commands are: " << commandList(app)
-                   << ".\nRun 'diskwright-cli --help' for more information.\n";
-            return ExitUsage;
-        }
+    const std::string* command = commandArgument(arguments);
+    const CommandGroup* group = command ? findCommand(*command) : nullptr;
+    const bool all = describesAllCommands(arguments, command);
+    const bool version =
+        std::find(arguments.begin(), arguments.end(), "--version") != arguments.end();
+    if (!group && !all && !version) {
+        io.err << ProgramName << ": "
+               << (command ? "unknown command '" + *command + "'" : "no command given")
+               << "\nThe commands are: " << commandList()
+               << ".\nRun 'diskwright-cli --help' for more information.\n";
+        return ExitUsage;
+    }
+    if (all) {
+        for (const CommandGroup& each : commandGroups())
+            each.add(app, context);
+    } else if (group) {
+        group->add(app, context);
     }
 
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());

@@ -11,6 +11,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -104,7 +105,32 @@ std::string sectorRuns(const std::vector<dw::SectorLink>& sectors);
 std::vector<dw::SectorLink> chainSectors(dw::DiskImage& image, dw::SectorLink start,
                                          std::size_t count);
 
+// Text for the terminal: control bytes as \xNN, line breaks of the program's texts kept, any
+// other byte (UTF-8 paths) as it is.
+std::string safeText(const std::string& text);
+
+// A live entry's fields in a --json document (name, extension, random, date, start, end, sectors).
+Json jsonEntry(const dw::DirectoryEntry& e);
+
+// Several images at once (list, check, find): each PATH an image or a folder, walked by the
+// engine. Each image runs the one-image form into buffers of its own, `jobs` at a time; what it
+// printed comes in walk order, every standard output line after "IMAGE: " (a --json document
+// as it is). A file found in a folder that is no FLEX image is skipped (named with -v).
+struct ImageSet {
+    std::string command;
+    std::vector<std::string> paths;
+    unsigned jobs = 1;
+    bool json = false;
+};
+using OneImage = std::function<void(CliContext& context, const std::string& image)>;
+void runOnImages(CliContext& context, const ImageSet& set, const OneImage& one);
+// Whether the paths ask for the several-image form: more than one, or a folder.
+bool severalImages(const std::vector<std::string>& paths);
+// --jobs N, by default the number of cores.
+void addJobsOption(CLI::App& command, unsigned& jobs);
+
 void addInfoCommands(CLI::App& app, CliContext& context);   // info, list
+void addFindCommand(CLI::App& app, CliContext& context);    // find
 void addExportCommands(CLI::App& app, CliContext& context); // export, cat
 void addDeleteCommands(CLI::App& app, CliContext& context); // delete, check
 void addImportCommand(CLI::App& app, CliContext& context);  // import

@@ -10,8 +10,6 @@
 
 namespace dwcli {
 
-namespace {
-
 // Control bytes (a name from an image inside an engine message) shown as \xNN; line breaks of
 // the program's texts kept as plain line breaks. Other bytes stay, so UTF-8 paths read as typed.
 std::string safeText(const std::string& text) {
@@ -28,8 +26,6 @@ std::string safeText(const std::string& text) {
     }
     return result;
 }
-
-} // namespace
 
 void CliContext::error(const std::string& subject, const std::string& what, int errnoValue) {
     std::string text = safeText(subject.empty() ? what : subject + ": " + what);

@@ -192,15 +192,23 @@ void addDeleteCommands(CLI::App& app, CliContext& context) {
                             "Print a JSON document of what was done (docs/json.md)");
     deleteCommand->callback([&context, deleteOptions] { runDelete(context, *deleteOptions); });
 
-    auto checkPath = std::make_shared<std::string>();
-    auto checkJson = std::make_shared<bool>(false);
+    auto check = std::make_shared<ImageSet>(ImageSet{"check"});
     CLI::App* checkCommand = app.add_subcommand(
         "check", "Check the directory, every file chain and the free chain; one line per "
                  "finding on standard output, exit 1 on findings");
-    checkCommand->add_option("IMAGE", *checkPath, "FLEX disk image (.dsk)")->required();
-    checkCommand->add_flag("--json", *checkJson, "Print a JSON document (docs/json.md)");
-    checkCommand->callback(
-        [&context, checkPath, checkJson] { runCheck(context, *checkPath, *checkJson); });
+    checkCommand
+        ->add_option("IMAGE", check->paths,
+                     "FLEX disk image (.dsk); several, or folders of them, give IMAGE: lines")
+        ->required();
+    checkCommand->add_flag("--json", check->json, "Print a JSON document (docs/json.md)");
+    addJobsOption(*checkCommand, check->jobs);
+    checkCommand->callback([&context, check] {
+        if (!severalImages(check->paths))
+            return runCheck(context, check->paths.front(), check->json);
+        runOnImages(context, *check, [check](CliContext& one, const std::string& image) {
+            runCheck(one, image, check->json);
+        });
+    });
 }
 
 } // namespace dwcli

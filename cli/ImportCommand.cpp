@@ -397,7 +397,8 @@ void addImportCommand(CLI::App& app, CliContext& context) {
                       "(0x09 and a count) and takes the file as text; default off, as in the "
                       "window");
     CLI::Option* replace =
-        command->add_flag("--replace", args->replace, "Replace a file of the same name");
+        command->add_flag("--replace,--force", args->replace,
+                          "Replace a file of the same name (--force means the same)");
     CLI::Option* noReplace = command->add_flag("--no-replace", args->noReplace,
                                                "Keep a file of the same name (the default)");
     replace->excludes(noReplace);

@@ -15,6 +15,8 @@ struct ListOptions {
     std::string image;
     bool json = false;
     bool names = false;
+    std::vector<std::string> paths; // list: images and folders
+    unsigned jobs = 1;
 };
 
 // The cells padded to the widths of the window's columns, so the rows line up under the titles.
@@ -32,6 +34,8 @@ std::string rowLine(const dw::RowTexts& cells) {
     return line;
 }
 
+} // namespace
+
 Json jsonEntry(const dw::DirectoryEntry& e) {
     Json file;
     file["name"] = jsonText(e.name());
@@ -43,6 +47,8 @@ Json jsonEntry(const dw::DirectoryEntry& e) {
     file["sectors"] = e.sectorCount;
     return file;
 }
+
+namespace {
 
 void putVolume(Json& document, const dw::Listing& listing, const dw::ImageLayout& layout) {
     const dw::SystemInformationRecord& sir = listing.sir;
@@ -129,12 +135,27 @@ void addInfoCommands(CLI::App& app, CliContext& context) {
 
     auto list = std::make_shared<ListOptions>();
     CLI::App* listCommand = app.add_subcommand("list", "List the files of the directory");
-    listCommand->add_option("IMAGE", list->image, "FLEX disk image (.dsk)")->required();
+    listCommand
+        ->add_option("IMAGE", list->paths,
+                     "FLEX disk image (.dsk); several, or folders of them, give IMAGE: lines")
+        ->required();
     CLI::Option* json =
         listCommand->add_flag("--json", list->json, "Print a JSON document (docs/json.md)");
     listCommand->add_flag("--names", list->names, "Print only the names, one NAME.EXT a line")
         ->excludes(json);
-    listCommand->callback([&context, list] { runListing(context, "list", *list); });
+    addJobsOption(*listCommand, list->jobs);
+    listCommand->callback([&context, list] {
+        if (!severalImages(list->paths)) {
+            list->image = list->paths.front();
+            return runListing(context, "list", *list);
+        }
+        runOnImages(context, {"list", list->paths, list->jobs, list->json},
+                    [list](CliContext& one, const std::string& image) {
+                        ListOptions options = *list;
+                        options.image = image;
+                        runListing(one, "list", options);
+                    });
+    });
 }
 
 } // namespace dwcli

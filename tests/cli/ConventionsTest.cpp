@@ -316,6 +316,24 @@ TEST(CliCompression, ImportThenExportGivesTheTextBack) {
     EXPECT_EQ(in.code, 2);
 }
 
+// Only the chosen command's options are built, so the program's own options and every command's
+// help must still be there when asked for.
+TEST(CliHelp, EveryCommandDescribedAndNoParserNotes) {
+    const std::string image = sampleImage("help.dsk");
+    EXPECT_EQ(cli({"-q", "info", image}).code, 0);
+    EXPECT_THAT(cli({"-q", "--version"}).out, ::testing::StartsWith("diskwright-cli "));
+    const CliRun all = cli({"--help-all"});
+    EXPECT_EQ(all.code, 0);
+    for (const char* option : {"--compress-spaces", "--track0-sectors", "--jobs", "--names"})
+        EXPECT_THAT(all.out, HasSubstr(option));
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"import", "--help"}, {"export", "--help"}}) {
+        const std::string help = cli(args).out;
+        for (const char* note : {"REQUIRED", "{false}", "Excludes", "TEXT:"})
+            EXPECT_THAT(help, ::testing::Not(HasSubstr(note))) << args[0];
+    }
+}
+
 TEST(CliCompletion, CompletesCommandsOptionsAndNamesOnTheImage) {
     if (std::system("command -v bash > /dev/null 2>&1") != 0)
         GTEST_SKIP() << "no bash";

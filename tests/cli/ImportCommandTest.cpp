@@ -157,6 +157,8 @@ TEST(CliImport, OnATerminalTheQuestionsAreAsked) {
     run = cli({"import", image, notes, "--replace"}, "", true);
     EXPECT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(run.err, notes + " -> NOTES.TXT (1 sector)\n"); // no question
+    run = cli({"import", image, notes, "--force"}, "", true); // the same as --replace
+    EXPECT_EQ(run.code, 0) << run.err;
     run = cli({"import", image, host.file("toolongname.txt", {'x'})}, "", true);
     EXPECT_EQ(run.code, 1);
 }
