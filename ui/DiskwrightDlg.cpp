@@ -695,8 +695,10 @@ void CDiskwrightDlg::Import(const std::optional<QStringList>& dropped) {
     }
     if (!files.isEmpty()) {
         const bool ran = RunChange([&] {
+            // The disk's map is read once for all the files, not again for each.
+            dw::ImportSession session(*m_pImage, options, questions);
             for (const QString& file : files)
-                dw::importFile(*m_pImage, nativePath(file), options, questions);
+                session.importFile(nativePath(file));
         });
         if (!ran)
             return;
