@@ -7,7 +7,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 FUZZ_SECONDS ?= 60
 PREFIX   ?= /usr/local
 
-.PHONY: all deps build test sanitize run fuzz bench format check-format clean install uninstall package
+.PHONY: all deps build test sanitize run fuzz bench format check-format tidy clean install uninstall package
 
 all: build
 
@@ -63,6 +63,13 @@ format:
 # Fails, naming the lines, where a C++ file differs from what `make format` makes of it.
 check-format:
 	clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.h')
+
+# clang-tidy (checks in .clang-tidy) over the product code, with the build's compile commands;
+# fails on any finding. TIDY_JOBS files at a time.
+TIDY_JOBS ?= 2
+tidy: build
+	run-clang-tidy -p $(BUILD) -j $(TIDY_JOBS) -quiet \
+		-extra-arg=-Wno-unknown-warning-option '^$(CURDIR)/(engine|cli|app|ui)/[^/]+\.cpp$$'
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(FUZZDIR)

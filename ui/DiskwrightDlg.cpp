@@ -588,7 +588,7 @@ QString CDiskwrightDlg::NewDragFolder() {
         m_dragFolder = std::make_unique<QTemporaryDir>(QFile::decodeName(base.c_str()) +
                                                        QStringLiteral("/diskwright-drag-XXXXXX"));
     // A folder for each drag: a file manager may still be copying an earlier drag's files.
-    const QString folder = m_dragFolder->filePath(QString::number(++m_nDrags));
+    QString folder = m_dragFolder->filePath(QString::number(++m_nDrags));
     if (!m_dragFolder->isValid() || !QDir().mkdir(folder)) {
         m_prompts.message(this, QStringLiteral("Unable to make a temporary folder in ") +
                                     QFile::decodeName(base.c_str()) +

@@ -245,7 +245,7 @@ QString CListCtrlEx::ElideText(const QFontMetrics& metrics, const QString& text,
     if (text.isEmpty() || metrics.horizontalAdvance(text) <= width)
         return text;
     for (qsizetype kept = text.size() - 1; kept > 0; --kept) {
-        const QString cut = text.left(kept) + Ellipsis;
+        QString cut = text.left(kept) + Ellipsis;
         if (metrics.horizontalAdvance(cut) <= width)
             return cut;
     }
@@ -286,7 +286,7 @@ void CListCtrlEx::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
 
 // A selection change repaints its rows up to the right edge, where their highlight ends.
 QRegion CListCtrlEx::visualRegionForSelection(const QItemSelection& selection) const {
-    const QRegion region = QTreeWidget::visualRegionForSelection(selection);
+    QRegion region = QTreeWidget::visualRegionForSelection(selection);
     if (!m_bFullRowSelect)
         return region;
     QRegion rows;
