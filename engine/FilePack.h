@@ -43,7 +43,7 @@ std::vector<std::uint8_t> packFiles(std::span<const PackedFile> files);
 
 // Reads a block back; ReadFailed, with words for what is wrong, for anything that is not a
 // whole block of this version.
-Status unpackFiles(std::span<const std::uint8_t> block, std::vector<PackedFile>& files);
+Status unpackFiles(std::span<const std::uint8_t> block, std::vector<PackedFile>& out);
 
 // The file a row names, its data read as the binary export reads it, and its date from the
 // row's "%04d-%02d-%02d" text. A chain that ends early leaves what was read and sets
