@@ -14,6 +14,7 @@
 #include "engine/Extract.h"
 #include "engine/Import.h"
 #include "engine/Repair.h"
+#include "engine/WriteFile.h"
 #include "tests/support/ImageBuilder.h"
 
 #include <algorithm>
@@ -214,6 +215,24 @@ std::vector<Operation> operations() {
              require(
                  dw::importFile(*image, w.bigHost.string(), options, questions, "BIG.TXT").status,
                  "import");
+         }},
+        // The filled image's file into a fresh one, as diskwright-cli copy does it: the source
+        // mapped and read under a shared hold, the target written as one change.
+        {"copy (fill)", [](const Work& w) { copyImage(w.fresh, w.scratch); },
+         [](const Work& w) {
+             std::unique_ptr<dw::DiskImage> source;
+             require(dw::DiskImage::openReadOnly(w.filled.string(), source), "open");
+             const dw::ImageRead hold(*source);
+             dw::SystemInformationRecord sir;
+             require(source->readSir(sir), "read");
+             dw::SectorMap map;
+             require(dw::SectorMap::build(*source, sir, map), "map");
+             dw::WholeFlexFile file;
+             require(dw::readWholeFile(*source, map, map.findLive("BIG", "TXT"), file), "read");
+             auto target = open(w.scratch);
+             dw::ImageChange change(*target);
+             require(dw::writeFile(*target, std::move(file), false).status, "copy");
+             require(change.commit(), "commit");
          }},
         {"import many", [](const Work& w) { copyImage(w.fresh, w.scratch); },
          [](const Work& w) {

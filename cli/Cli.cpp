@@ -49,10 +49,16 @@ struct CommandGroup {
 
 const std::vector<CommandGroup>& commandGroups() {
     static const std::vector<CommandGroup> groups{
-        {{"info", "list"}, addInfoCommands},    {{"find"}, addFindCommand},
-        {{"export", "cat"}, addExportCommands}, {{"delete", "check"}, addDeleteCommands},
-        {{"import"}, addImportCommand},         {{"create"}, addCreateCommand},
-        {{"repair"}, addRepairCommand},         {{"link"}, addLinkCommand},
+        {{"info", "list"}, addInfoCommands},
+        {{"find"}, addFindCommand},
+        {{"export", "cat"}, addExportCommands},
+        {{"delete", "check"}, addDeleteCommands},
+        {{"import"}, addImportCommand},
+        {{"create"}, addCreateCommand},
+        {{"repair"}, addRepairCommand},
+        {{"link"}, addLinkCommand},
+        {{"copy"}, addCopyCommand},
+        {{"rename", "label", "undelete"}, addVolumeCommands},
     };
     return groups;
 }

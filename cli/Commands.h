@@ -137,5 +137,7 @@ void addImportCommand(CLI::App& app, CliContext& context);  // import
 void addCreateCommand(CLI::App& app, CliContext& context);  // create
 void addRepairCommand(CLI::App& app, CliContext& context);  // repair
 void addLinkCommand(CLI::App& app, CliContext& context);    // link
+void addCopyCommand(CLI::App& app, CliContext& context);    // copy
+void addVolumeCommands(CLI::App& app, CliContext& context); // rename, label, undelete
 
 } // namespace dwcli

@@ -33,6 +33,11 @@ bool isPattern(const std::string& argument) {
     return argument.find_first_of("*?[") != std::string::npos;
 }
 
+bool nameMatches(const std::string& argument, const std::string& text) {
+    // Names may hold NUL-free bytes of any value; fnmatch takes them as they are.
+    return fnmatch(argument.c_str(), text.c_str(), FNM_CASEFOLD) == 0;
+}
+
 namespace {
 
 void add(Selection& selection, const dw::DirectoryEntry* entry) {
@@ -73,9 +78,7 @@ Selection selectFiles(const std::vector<dw::DirectoryEntry>& entries,
         selection.patterns = true;
         bool found = false;
         for (const dw::DirectoryEntry& e : entries) {
-            // Names may hold NUL-free bytes of any value; fnmatch takes them as they are.
-            if (e.isLive() &&
-                fnmatch(argument.c_str(), flexName(e).text().c_str(), FNM_CASEFOLD) == 0) {
+            if (e.isLive() && nameMatches(argument, flexName(e).text())) {
                 add(selection, &e);
                 found = true;
             }

@@ -20,6 +20,9 @@ dw::FlexName flexName(const dw::DirectoryEntry& entry);
 std::string shownName(const dw::DirectoryEntry& entry);
 
 bool isPattern(const std::string& argument);
+// Whether "NAME.EXT" text is what `argument` names, as fnmatch matches it with letter case
+// ignored (without * ? or [...]: the same text).
+bool nameMatches(const std::string& argument, const std::string& text);
 
 struct Selection {
     std::vector<const dw::DirectoryEntry*>

@@ -3,6 +3,7 @@
 
 #include "engine/Directory.h"
 #include "engine/Texts.h"
+#include "engine/Undelete.h"
 
 #include <memory>
 #include <ostream>
@@ -15,6 +16,7 @@ struct ListOptions {
     std::string image;
     bool json = false;
     bool names = false;
+    bool deleted = false;
     std::vector<std::string> paths; // list: images and folders
     unsigned jobs = 1;
 };
@@ -49,6 +51,17 @@ Json jsonEntry(const dw::DirectoryEntry& e) {
 }
 
 namespace {
+
+// A deleted entry as the listing shows it: "?" for the name's overwritten first character.
+dw::DirectoryEntry shownDeleted(const dw::DeletedFile& file) {
+    dw::DirectoryEntry e = file.entry;
+    e.fileName[0] = '?';
+    return e;
+}
+
+std::string recoveryText(const dw::DeletedFile& file) {
+    return file.recoverable ? "deleted, recoverable" : "deleted, not recoverable: " + file.reason;
+}
 
 void putVolume(Json& document, const dw::Listing& listing, const dw::ImageLayout& layout) {
     const dw::SystemInformationRecord& sir = listing.sir;
@@ -90,12 +103,30 @@ void runListing(CliContext& context, const std::string& command, const ListOptio
         context.error(options.image, damage.text());
         document["damage"] = damage.text();
     }
+    std::vector<dw::DeletedFile> deleted;
+    if (options.deleted) {
+        // A damaged directory is told above; its entries before the damage are listed.
+        const dw::Status listed = dw::listDeleted(*image, deleted);
+        if (!listed.ok() && listed.code() != dw::ErrorCode::Damaged)
+            context.error(options.image, listed.text());
+    }
     if (options.json) {
         putVolume(document, listing, image->layout());
         if (command == "list") {
             document["files"] = Json::array();
-            for (const dw::DirectoryEntry& e : listing.entries)
+            for (const dw::DirectoryEntry& e : listing.entries) {
                 document["files"].push_back(jsonEntry(e));
+                if (options.deleted)
+                    document["files"].back()["deleted"] = false;
+            }
+            for (const dw::DeletedFile& file : deleted) {
+                Json row = jsonEntry(shownDeleted(file));
+                row["deleted"] = true;
+                row["recoverable"] = file.recoverable;
+                if (!file.recoverable)
+                    row["reason"] = file.reason;
+                document["files"].push_back(row);
+            }
         }
         printDocument(out, document, context.exitCode == ExitSuccess);
     } else if (command == "info") {
@@ -112,6 +143,8 @@ void runListing(CliContext& context, const std::string& command, const ListOptio
     } else if (options.names) {
         for (const dw::DirectoryEntry& e : listing.entries)
             out << shownName(e) << '\n';
+        for (const dw::DeletedFile& file : deleted)
+            out << shownName(shownDeleted(file)) << '\n';
     } else {
         dw::RowTexts titles;
         for (int i = 0; i < dw::ColumnCount; ++i)
@@ -119,6 +152,9 @@ void runListing(CliContext& context, const std::string& command, const ListOptio
         out << rowLine(titles) << '\n';
         for (const dw::DirectoryEntry& e : listing.entries)
             out << rowLine(dw::rowTexts(e)) << '\n';
+        for (const dw::DeletedFile& file : deleted)
+            out << rowLine(dw::rowTexts(shownDeleted(file))) << "  "
+                << printable(recoveryText(file)) << '\n';
     }
 }
 
@@ -143,6 +179,9 @@ void addInfoCommands(CLI::App& app, CliContext& context) {
         listCommand->add_flag("--json", list->json, "Print a JSON document (docs/json.md)");
     listCommand->add_flag("--names", list->names, "Print only the names, one NAME.EXT a line")
         ->excludes(json);
+    listCommand->add_flag("--deleted", list->deleted,
+                          "Also list deleted entries (?STROID.DOC), each with whether undelete "
+                          "can bring it back");
     addJobsOption(*listCommand, list->jobs);
     listCommand->callback([&context, list] {
         if (!severalImages(list->paths)) {

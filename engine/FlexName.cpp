@@ -47,6 +47,16 @@ bool storable(const FlexName& name) {
            printable(name.name) && printable(name.ext);
 }
 
+std::optional<FlexName> typedFlexName(const std::string& text) {
+    const std::size_t dot = text.find('.');
+    const FlexName typed = dot == std::string::npos
+                               ? FlexName{text, ""}
+                               : FlexName{text.substr(0, dot), text.substr(dot + 1)};
+    if (!acceptable(typed) || typed.ext.find('.') != std::string::npos)
+        return std::nullopt;
+    return FlexName{upperCased(typed.name), upperCased(typed.ext)};
+}
+
 std::string namePreset(const FlexName& name) {
     return name.name.substr(0, 8) + "." + name.ext.substr(0, 3);
 }

@@ -3,6 +3,7 @@
 // FLEX file names: 1 to 8 bytes of name and 1 to 3 of extension, written "NAME.EXT". The rules
 // by which host names and typed answers become FLEX names, shared by every front end.
 
+#include <optional>
 #include <string>
 
 namespace dw {
@@ -26,6 +27,9 @@ bool acceptable(const FlexName& name);
 // What an entry can hold, as other tools wrote names: 1 to 8 bytes of name and 0 to 3 of
 // extension, each printable ASCII, letter case as it is.
 bool storable(const FlexName& name);
+// A whole name as typed for a file ("NAME.EXT", one dot; the extension may not be empty), in
+// upper case; nullopt unless `acceptable`.
+std::optional<FlexName> typedFlexName(const std::string& text);
 // "%.8s.%.3s", the preset of the name question.
 std::string namePreset(const FlexName& name);
 // a-z become A-Z; other bytes stay.

@@ -88,6 +88,13 @@ std::string DirectoryEntry::ext() const {
     return terminated(extension);
 }
 
+void DirectoryEntry::setName(const std::string& name, const std::string& ext) {
+    fileName.fill(0);
+    extension.fill(0);
+    std::copy_n(name.begin(), std::min(name.size(), fileName.size()), fileName.begin());
+    std::copy_n(ext.begin(), std::min(ext.size(), extension.size()), extension.begin());
+}
+
 int fullYear(std::uint8_t y) {
     return y < 70 ? 2000 + y : 1900 + y;
 }

@@ -95,6 +95,8 @@ struct DirectoryEntry {
     // Name and extension as terminated strings (a full field is still terminated).
     std::string name() const;
     std::string ext() const;
+    // Both fields NUL-padded (a longer text is cut at the field's size).
+    void setName(const std::string& name, const std::string& ext);
 };
 
 // A year byte below 70 is 2000 + y, others 1900 + y.

@@ -159,8 +159,7 @@ std::string capitalized(std::string text) {
 // The entry's name, flag and date; its links and count are the caller's.
 DirectoryEntry entryFor(const FlexFile& file) {
     DirectoryEntry entry;
-    std::copy(file.name.name.begin(), file.name.name.end(), entry.fileName.begin());
-    std::copy(file.name.ext.begin(), file.name.ext.end(), entry.extension.begin());
+    entry.setName(file.name.name, file.name.ext);
     entry.randomFlag = file.randomFlag;
     entry.month = static_cast<std::uint8_t>(file.date.month);
     entry.day = static_cast<std::uint8_t>(file.date.day);
@@ -251,7 +250,9 @@ Status writeFlexFile(DiskImage& image, SectorMap& map, std::size_t slot, const F
         const std::size_t at = run.size();
         run.resize(at + SectorSize, 0);
         putLink(run.data() + at, linkAfter(i));
-        putBigEndian16(run.data() + at + 2, static_cast<std::uint16_t>(i + 1));
+        // FLEX numbers a random file's records from its first data sector; its map's are 0.
+        const std::size_t record = file.randomFlag == 0 ? i + 1 : i < 2 ? 0 : i - 1;
+        putBigEndian16(run.data() + at + 2, static_cast<std::uint16_t>(record));
         const std::size_t from = i * SectorDataSize;
         if (from < file.data.size()) {
             const std::size_t n = std::min<std::size_t>(SectorDataSize, file.data.size() - from);

@@ -72,7 +72,8 @@ struct FlexFile {
 // Writes `file` into `slot` of the map (the slot that ends the directory, or that of a file just
 // deleted), in the first `sectors` sectors of the free chain (at most as many as it holds), and
 // the map follows. `slot` NoEntry (every slot in use) first grows the directory by the free
-// chain's first sector, zeroed and linked at the directory's end. No sectors: the entry alone,
+// chain's first sector, zeroed and linked at the directory's end. Records are numbered from 1;
+// a random file's from its third sector, its sector map's two being 0. No sectors: the entry alone,
 // with 0/0 links. The map must come from the running change. Refuses, before anything is
 // written, a damaged directory or free chain and records that are not theirs alone (Damaged).
 Status writeFlexFile(DiskImage& image, SectorMap& map, std::size_t slot, const FlexFile& file,

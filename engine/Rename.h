@@ -1,6 +1,7 @@
 #pragma once
 
-// Renaming a file: only its directory entry changes, in place.
+// Renaming a file: only its directory entry changes, in place, and only where the directory
+// sector that holds it is the directory's alone.
 
 #include "engine/DiskImage.h"
 
@@ -13,7 +14,7 @@ namespace dw {
 // upper case; the extension may change. Refused, with the image unchanged: a
 // read-only image (ReadOnly), no such file (NotFound), a new name outside the FLEX rules
 // (InvalidName), one another file holds (Exists), a directory that cannot be walked to its end
-// (Damaged). The rename is one change of the image.
+// or a directory sector another chain holds too (Damaged). The rename is one change of the image.
 Status renameFile(DiskImage& image, const std::string& oldName, const std::string& newName);
 
 } // namespace dw

@@ -386,6 +386,11 @@ void SectorMap::recordGrowth(std::uint32_t sectorOffset, const SystemInformation
     sir_ = sirAfter;
 }
 
+Status SectorMap::buildForChange(DiskImage& image, SystemInformationRecord& sir, SectorMap& out) {
+    Status status = image.readSirForChange(sir);
+    return status.ok() ? build(image, sir, out) : status;
+}
+
 Status SessionMap::know(DiskImage& image) {
     SystemInformationRecord sir;
     if (Status status = image.readSirForChange(sir); !status.ok())

@@ -68,6 +68,8 @@ public:
     // Maps an image whose SIR was just read. Fails only when a sector cannot be read: damage is
     // recorded, for each caller to judge.
     static Status build(DiskImage& image, const SystemInformationRecord& sir, SectorMap& out);
+    // Reads the SIR as a change does (readSirForChange) into `sir`, then maps the image.
+    static Status buildForChange(DiskImage& image, SystemInformationRecord& sir, SectorMap& out);
 
     const SystemInformationRecord& sir() const { return sir_; }
     // Every slot of the directory chain, in directory order.

@@ -69,7 +69,8 @@ Status readWholeFile(DiskImage& image, const SectorMap& map, std::size_t entry,
     out.date = {fullYear(e.year), e.month, e.day};
     out.randomFlag = e.randomFlag;
     const std::vector<SectorLink>& chain = file.chain.sectors;
-    out.data.resize(chain.size() * SectorDataSize);
+    // Room for all of it at once; the payloads are appended, never zeroed first.
+    out.data.reserve(chain.size() * SectorDataSize);
     // Sectors that lie back to back in the file come in one transfer.
     constexpr std::size_t RunSectors = 256;
     std::vector<std::uint8_t> run;
@@ -82,11 +83,8 @@ Status readWholeFile(DiskImage& image, const SectorMap& map, std::size_t entry,
         run.resize(count * SectorSize);
         if (Status status = image.readAt(image.SectorOffset(chain[i]), run); !status.ok())
             return status;
-        for (std::size_t k = 0; k < count; ++k)
-            std::copy_n(run.begin() +
-                            static_cast<std::ptrdiff_t>(k * SectorSize + SectorHeaderSize),
-                        SectorDataSize,
-                        out.data.begin() + static_cast<std::ptrdiff_t>((i + k) * SectorDataSize));
+        for (auto sector = run.begin(); sector != run.end(); sector += SectorSize)
+            out.data.insert(out.data.end(), sector + SectorHeaderSize, sector + SectorSize);
         i += count;
     }
     return {};
@@ -154,12 +152,13 @@ WriteFileResult FileWriter::Impl::write(WholeFlexFile file, bool replace) {
     }
     const std::size_t forDirectory = slot == SectorMap::NoEntry ? 1 : 0;
     if (chain.size() < sectors + forDirectory)
-        return refuse(ErrorCode::DiskFull,
-                      name + " needs " + std::to_string(sectors) + " sectors" +
-                          (forDirectory != 0 ? " and one more for the full directory" : "") +
-                          ", and " + std::to_string(chain.size()) + " are free" +
-                          (old != SectorMap::NoEntry ? " with those of the file it replaces" : "") +
-                          NothingChanged);
+        return refuse(
+            ErrorCode::DiskFull,
+            name + " needs " + std::to_string(sectors) + (sectors == 1 ? " sector" : " sectors") +
+                (forDirectory != 0 ? " and one more for the full directory" : "") + ", and " +
+                std::to_string(chain.size()) + (chain.size() == 1 ? " is free" : " are free") +
+                (old != SectorMap::NoEntry ? " with those of the file it replaces" : "") +
+                NothingChanged);
     chain.erase(chain.begin(), chain.begin() + static_cast<std::ptrdiff_t>(forDirectory));
     chain.resize(sectors);
     file.data.resize(sectors * SectorDataSize);

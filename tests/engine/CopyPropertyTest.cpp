@@ -1,9 +1,13 @@
 // Random files copied between random images whose free chains run in scattered pieces, into
 // directories small enough to grow. After every copy the target checks clean, and every file
 // copied holds, read byte by byte, the source's bytes, date and flag; a random file's first two
-// sectors instead name the data sectors of its new chain. A refused copy changes nothing.
+// sectors instead name the data sectors of its new chain. A refused copy changes nothing. Files
+// deleted and then undeleted, with nothing between, all come back whole; with copies between,
+// those that are called recoverable do.
 
 #include "engine/Check.h"
+#include "engine/Delete.h"
+#include "engine/Undelete.h"
 #include "engine/WriteFile.h"
 #include "tests/support/ImageBuilder.h"
 
@@ -79,12 +83,12 @@ public:
         writer_ = std::make_unique<dw::FileWriter>(*image_);
     }
 
-    void copyOne() {
+    void copyOne(bool mayReplace = true) {
         const std::size_t entry = rng_() % SourceFiles;
         dw::WholeFlexFile file;
         ASSERT_TRUE(dw::readWholeFile(*sourceImage_, map_, entry, file).ok());
         const std::string key = file.name.text();
-        const bool replace = rng_() % 2 == 0;
+        const bool replace = mayReplace && rng_() % 2 == 0;
         const Bytes before = target_.bytes;
         const dw::WholeFlexFile kept = file;
         // Half through the session, which must notice the one-off writes behind its back.
@@ -133,6 +137,53 @@ public:
         }
     }
 
+    // Some files deleted; with `reuse`, files then copied (which may take their sectors) and
+    // some of those deleted too. Whatever listDeleted calls recoverable comes back with its own
+    // bytes; anything else is refused and changes nothing. Without reuse, everything comes back.
+    void deleteAndUndelete(bool reuse) {
+        std::map<std::uint32_t, dw::WholeFlexFile> deleted; // by slot
+        auto deleteSome = [&] {
+            for (auto it = copied_.begin(); it != copied_.end();) {
+                if (it->second.name.ext.empty() || rng_() % 2 == 0) {
+                    ++it;
+                    continue;
+                }
+                ASSERT_TRUE(
+                    dw::deleteFile(*image_, it->second.name.name, it->second.name.ext).ok());
+                std::vector<dw::DeletedFile> found;
+                ASSERT_TRUE(dw::listDeleted(*image_, found).ok());
+                for (const dw::DeletedFile& d : found)
+                    deleted.try_emplace(d.offset, it->second);
+                it = copied_.erase(it);
+            }
+        };
+        deleteSome();
+        if (reuse) {
+            for (int i = 0; i < 4; ++i)
+                copyOne(false);
+            deleteSome();
+        }
+        std::vector<dw::DeletedFile> found;
+        ASSERT_TRUE(dw::listDeleted(*image_, found).ok());
+        ASSERT_EQ(found.size(), deleted.size());
+        std::shuffle(found.begin(), found.end(), rng_);
+        for (const dw::DeletedFile& d : found) {
+            dw::WholeFlexFile back = deleted[d.offset];
+            back.name = {"U" + std::to_string(undeleted_++), "UND"};
+            const Bytes before = target_.bytes;
+            const dw::Status status = dw::undeleteFile(*image_, d.offset, back.name.text());
+            if (!reuse) {
+                EXPECT_TRUE(d.recoverable) << back.name.text() << ": " << d.reason;
+            }
+            EXPECT_EQ(status.ok(), d.recoverable) << status.text();
+            if (status.ok()) {
+                copied_[back.name.text()] = back;
+            } else {
+                EXPECT_EQ(target_.bytes, before) << "a refused undelete wrote";
+            }
+        }
+    }
+
 private:
     // The sectors a random file's map names, read as FLEX reads it.
     std::vector<Link> namedSectors(const Bytes& data) const {
@@ -154,6 +205,7 @@ private:
     std::unique_ptr<dw::DiskImage> image_;
     std::unique_ptr<dw::FileWriter> writer_;
     std::map<std::string, dw::WholeFlexFile> copied_;
+    int undeleted_ = 0;
 };
 
 } // namespace
@@ -171,5 +223,7 @@ TEST(CopyProperty, CopiesKeepEveryByteAndTheTargetSound) {
             run.copyOne();
             run.verify();
         }
+        run.deleteAndUndelete(round % 2 == 1);
+        run.verify();
     }
 }
