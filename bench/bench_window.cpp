@@ -1,8 +1,8 @@
 // Times the window's commands on the offscreen platform, each beside the same operation of
 // diskwright-cli in the same run: opening and listing a directory of 2,500 entries, delete,
 // export and import of a file that fills the largest geometry, 100 files dropped onto the
-// list beside importing them, and a 16 MB file dragged from another window beside importing
-// it in binary mode. The window's figures run its real handlers, with the prompts
+// list beside importing them, and a 16 MB file dragged from another window beside copying it
+// between the two images. The window's figures run its real handlers, with the prompts
 // answered at once; the tool's include starting its process. Each figure is the median of a few
 // runs.
 //
@@ -281,7 +281,6 @@ int main(int argc, char** argv) {
         b.addFile("BIG", "BIN", big);
         b.save(source.string());
     }
-    dwtest::writeFileBytes(host.string(), big);
     bench.open(source);
     bench.selectFirstRow();
     const QByteArray block = bench.window->DragData()->data(FlexFilesMimeType);
@@ -297,7 +296,7 @@ int main(int argc, char** argv) {
     const double copyCli =
         measure([&] { copyOf(fresh); },
                 [&] {
-                    runCli({"import", scratch.string(), host.string(), "--mode", "binary"});
+                    runCli({"copy", source.string(), "BIG.BIN", "--to", scratch.string()});
                 });
     row("drop 16 MB from another window", copyWindow, copyCli);
 
