@@ -14,6 +14,7 @@
 //   and nothing after the last file.
 
 #include "engine/Extract.h"
+#include "engine/Import.h"
 #include "engine/RowFields.h"
 
 #include <cstdint>
@@ -42,12 +43,18 @@ std::vector<std::uint8_t> packFiles(std::span<const PackedFile> files);
 
 // Reads a block back; ReadFailed, with words for what is wrong, for anything that is not a
 // whole block of this version.
-Status unpackFiles(std::span<const std::uint8_t> block, std::vector<PackedFile>& files);
+Status unpackFiles(std::span<const std::uint8_t> block, std::vector<PackedFile>& out);
 
 // The file a row names, its data read as the binary export reads it, and its date from the
 // row's "%04d-%02d-%02d" text. A chain that ends early leaves what was read and sets
 // chainEndedEarly, as an export does.
 ExtractResult readPackedFile(DiskImage& image, const EntryFields& file, const std::string& dateText,
                              PackedFile& out);
+
+// Writes dropped files into `image` with their names, dates and random flags, each as one change
+// (inside a change of the caller's, they commit with it). A name the image already holds brings
+// Import's replace question; a file that cannot be written is told and the next one goes on.
+void writePackedFiles(DiskImage& image, std::span<const PackedFile> files,
+                      ImportQuestions& questions);
 
 } // namespace dw
