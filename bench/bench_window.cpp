@@ -1,7 +1,8 @@
 // Times the window's commands on the offscreen platform, each beside the same operation of
 // diskwright-cli in the same run: opening and listing a directory of 2,500 entries, delete,
-// export and import of a file that fills the largest geometry, and 100 files dropped onto the
-// list beside importing them. The window's figures run its real handlers, with the prompts
+// export and import of a file that fills the largest geometry, 100 files dropped onto the
+// list beside importing them, and a 16 MB file dragged from another window beside copying it
+// between the two images. The window's figures run its real handlers, with the prompts
 // answered at once; the tool's include starting its process. Each figure is the median of a few
 // runs.
 //
@@ -17,6 +18,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QMimeData>
 #include <QSettings>
 
 #include <algorithm>
@@ -270,6 +272,33 @@ int main(int argc, char** argv) {
         die("the window's drop did not import 100 files");
     const double dropCli = measure([&] { copyOf(fresh); }, [&] { runCli(importArguments); });
     row("drop 100 files (1,000 bytes each)", dropWindow, dropCli);
+
+    // A 16 MB file dragged from another window: the drop handler's work on the drag's data.
+    const fs::path source = work / "source.dsk";
+    const std::vector<std::uint8_t> big = textData(16'000'000);
+    {
+        dwtest::ImageBuilder b = dwtest::ImageBuilder::formatted(256, 255, "SOURCE");
+        b.addFile("BIG", "BIN", big);
+        b.save(source.string());
+    }
+    bench.open(source);
+    bench.selectFirstRow();
+    const QByteArray block = bench.window->DragData()->data(FlexFilesMimeType);
+    const int bigSectors = static_cast<int>((big.size() + 251) / 252);
+    const double copyWindow = measure(
+        [&] {
+            copyOf(fresh);
+            bench.open(scratch);
+        },
+        [&] { bench.window->OnDropFlexFiles(block); });
+    if (bench.window->FreeSectors() != 255 * 255 - bigSectors)
+        die("the window's drop did not write the 16 MB file");
+    const double copyCli =
+        measure([&] { copyOf(fresh); },
+                [&] {
+                    runCli({"copy", source.string(), "BIG.BIN", "--to", scratch.string()});
+                });
+    row("drop 16 MB from another window", copyWindow, copyCli);
 
     std::printf("\nEach figure is the median of %d runs; \"ratio\" is window / cli.\n", Runs);
     bench.window.reset();

@@ -1,4 +1,5 @@
 #include "engine/FilePack.h"
+#include "engine/WriteFile.h"
 
 #include <algorithm>
 #include <sstream>
@@ -130,6 +131,26 @@ ExtractResult readPackedFile(DiskImage& image, const EntryFields& file, const st
     const std::string data = std::move(bytes).str();
     out.data.assign(data.begin(), data.end());
     return result;
+}
+
+void writePackedFiles(DiskImage& image, std::span<const PackedFile> files,
+                      ImportQuestions& questions) {
+    FileWriter writer(image);
+    for (const PackedFile& file : files) {
+        // FLEX marks a random file with 2; the row that was dragged said only whether it is one.
+        WholeFlexFile whole{{file.name, file.ext},
+                            {file.year, file.month, file.day},
+                            static_cast<std::uint8_t>(file.random ? 2 : 0),
+                            file.data};
+        WriteFileResult result = writer.write(whole, false);
+        if (result.status.code() == ErrorCode::Exists) {
+            if (!questions.askReplace(ReplaceQuestion))
+                continue;
+            result = writer.write(std::move(whole), true);
+        }
+        if (!result.status.ok())
+            questions.tellFailure(result.status);
+    }
 }
 
 } // namespace dw

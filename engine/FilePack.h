@@ -14,6 +14,7 @@
 //   and nothing after the last file.
 
 #include "engine/Extract.h"
+#include "engine/Import.h"
 #include "engine/RowFields.h"
 
 #include <cstdint>
@@ -49,5 +50,11 @@ Status unpackFiles(std::span<const std::uint8_t> block, std::vector<PackedFile>&
 // chainEndedEarly, as an export does.
 ExtractResult readPackedFile(DiskImage& image, const EntryFields& file, const std::string& dateText,
                              PackedFile& out);
+
+// Writes dropped files into `image` with their names, dates and random flags, each as one change
+// (inside a change of the caller's, they commit with it). A name the image already holds brings
+// Import's replace question; a file that cannot be written is told and the next one goes on.
+void writePackedFiles(DiskImage& image, std::span<const PackedFile> files,
+                      ImportQuestions& questions);
 
 } // namespace dw

@@ -49,6 +49,13 @@ Status FileStore::open(const std::string& path, bool writable, std::unique_ptr<F
         const std::string fact = "not a regular file (a folder, device or pipe); it was not opened";
         return {ErrorCode::BadImage, "Not" + fact.substr(3), fact};
     }
+    // A file its owner marked read-only stays so for the superuser too, whom the system would
+    // let write it: an archive's only copy is often kept that way on purpose.
+    if (writable && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        ::close(fd);
+        errno = EACCES;
+        return failed();
+    }
     // A regular file never waits anyway: its transfers need the flag no more.
     const int flags = ::fcntl(fd, F_GETFL);
     std::FILE* file = flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0

@@ -176,6 +176,8 @@ void CDiskwrightDlg::CreateControls() {
     // Once the drop is over: a question asked inside it would stall the drag's exchange.
     connect(m_lstFiles, &CListCtrlEx::filesDropped, this, &CDiskwrightDlg::OnDropFiles,
             Qt::QueuedConnection);
+    connect(m_lstFiles, &CListCtrlEx::flexFilesDropped, this, &CDiskwrightDlg::OnDropFlexFiles,
+            Qt::QueuedConnection);
     connect(m_btnEditor, &QPushButton::clicked, this, &CDiskwrightDlg::OnEditor);
     connect(m_btnCreateDisk, &QPushButton::clicked, this, &CDiskwrightDlg::OnCreateDisk);
     connect(m_btnOptions, &QPushButton::clicked, this, &CDiskwrightDlg::OnOptions);
@@ -650,6 +652,24 @@ void CDiskwrightDlg::OnDropFiles(const QStringList& paths) {
     Import(paths);
 }
 
+void CDiskwrightDlg::OnDropFlexFiles(const QByteArray& block) {
+    if (!m_pImage || RefusedReadOnly())
+        return;
+    std::vector<dw::PackedFile> files;
+    const dw::Status read =
+        dw::unpackFiles({reinterpret_cast<const std::uint8_t*>(block.constData()),
+                         static_cast<std::size_t>(block.size())},
+                        files);
+    if (!read.ok()) {
+        m_prompts.message(this, QStringLiteral("The dropped files were not copied: ") +
+                                    text(read.text()) + QStringLiteral("; nothing was changed."));
+        return;
+    }
+    ImportPrompts questions(m_prompts, this);
+    if (RunChange([&] { dw::writePackedFiles(*m_pImage, files, questions); }))
+        ReadDirectory();
+}
+
 void CDiskwrightDlg::Import(const std::optional<QStringList>& dropped) {
     if (!m_pImage || RefusedReadOnly())
         return;
@@ -675,8 +695,10 @@ void CDiskwrightDlg::Import(const std::optional<QStringList>& dropped) {
     }
     if (!files.isEmpty()) {
         const bool ran = RunChange([&] {
+            // The disk's map is read once for all the files, not again for each.
+            dw::ImportSession session(*m_pImage, options, questions);
             for (const QString& file : files)
-                dw::importFile(*m_pImage, nativePath(file), options, questions);
+                session.importFile(nativePath(file));
         });
         if (!ran)
             return;

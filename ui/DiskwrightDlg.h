@@ -31,9 +31,6 @@ namespace dw {
 struct Listing;
 }
 
-// The type under which a drag carries whole FLEX files (engine/FilePack.h) to another window.
-inline constexpr char FlexFilesMimeType[] = "application/x-diskwright-flex-files";
-
 class CDiskwrightDlg : public QDialog {
     Q_OBJECT
 public:
@@ -92,6 +89,9 @@ public slots:
     // Import brings them.
     void OnDragRows();
     void OnDropFiles(const QStringList& paths);
+    // Files dragged from another window (a block of engine/FilePack.h) are written into the
+    // image with their names, dates and random flags.
+    void OnDropFlexFiles(const QByteArray& block);
 
     // Escape and the close box end here, as the Close button does.
     void reject() override { OnCancel(); }

@@ -456,11 +456,17 @@ void CListCtrlEx::startDrag(Qt::DropActions) {
     emit rowsDragged();
 }
 
-QStringList CListCtrlEx::DroppedFiles(const QDropEvent* event) const {
-    QStringList paths;
+bool CListCtrlEx::Takes(const QDropEvent* event) const {
     // Its own rows dropped back would copy the files onto themselves.
-    if (event->source() == this || !event->mimeData()->hasUrls() ||
-        !(event->possibleActions() & Qt::CopyAction))
+    if (event->source() == this || !(event->possibleActions() & Qt::CopyAction))
+        return false;
+    return event->mimeData()->hasFormat(QString::fromLatin1(FlexFilesMimeType)) ||
+           !DroppedFiles(event).isEmpty();
+}
+
+QStringList CListCtrlEx::DroppedFiles(const QDropEvent* event) {
+    QStringList paths;
+    if (!event->mimeData()->hasUrls())
         return paths;
     for (const QUrl& url : event->mimeData()->urls())
         if (url.isLocalFile())
@@ -473,7 +479,7 @@ void CListCtrlEx::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void CListCtrlEx::dragMoveEvent(QDragMoveEvent* event) {
-    if (DroppedFiles(event).isEmpty()) {
+    if (!Takes(event)) {
         event->ignore();
         return;
     }
@@ -481,13 +487,18 @@ void CListCtrlEx::dragMoveEvent(QDragMoveEvent* event) {
     event->accept();
 }
 
+// The owner's work runs after the drop has been answered.
 void CListCtrlEx::dropEvent(QDropEvent* event) {
-    const QStringList paths = DroppedFiles(event);
-    if (paths.isEmpty()) {
+    if (!Takes(event)) {
         event->ignore();
         return;
     }
     event->setDropAction(Qt::CopyAction);
     event->accept();
-    emit filesDropped(paths);
+    // Another window's files come as themselves rather than as its exported copies.
+    const QString flexFiles = QString::fromLatin1(FlexFilesMimeType);
+    if (event->mimeData()->hasFormat(flexFiles))
+        emit flexFilesDropped(event->mimeData()->data(flexFiles));
+    else
+        emit filesDropped(DroppedFiles(event));
 }

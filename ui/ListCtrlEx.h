@@ -7,7 +7,8 @@
 // an editor over its name: Enter (or leaving it) hands the new name to nameEdited, Escape
 // cancels; the row keeps its text either way. Selected rows can be dragged out (the owner makes
 // the drag's data), and host files dropped onto it, once the owner lets it take drops, are
-// handed to the owner; a drag never drops onto the list it came from.
+// handed to the owner, as are FLEX files dragged from another window; a drag never drops onto
+// the list it came from.
 
 #include <QColor>
 #include <QList>
@@ -16,6 +17,9 @@
 
 class CTitleTip;
 class QDropEvent;
+
+// The type under which a drag carries whole FLEX files (engine/FilePack.h) to another window.
+inline constexpr char FlexFilesMimeType[] = "application/x-diskwright-flex-files";
 class QFontMetrics;
 
 class CListCtrlEx : public QTreeWidget {
@@ -86,6 +90,8 @@ signals:
     void rowsDragged();
     // Host files were dropped onto the list (the drop is already accepted).
     void filesDropped(const QStringList& paths);
+    // FLEX files from another window were dropped (accepted): their block, not yet checked.
+    void flexFilesDropped(const QByteArray& block);
 
 protected:
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
@@ -107,8 +113,10 @@ protected:
 
 private:
     QRect RowBounds(int row) const;
-    // The local files a drop carries; empty when it is none the list takes.
-    QStringList DroppedFiles(const QDropEvent* event) const;
+    // Whether the list takes the drop: FLEX files or local files, copied from elsewhere.
+    bool Takes(const QDropEvent* event) const;
+    // The local files a drop carries.
+    static QStringList DroppedFiles(const QDropEvent* event);
     void StoreColours();
 
     bool m_bFullRowSelect = false;

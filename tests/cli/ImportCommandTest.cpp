@@ -179,11 +179,8 @@ TEST(CliImport, ReadOnlyImageIsRefusedAtOnce) {
     Host host;
     const std::string a = host.file("a.txt", {'a'});
 
+    // Refused for the superuser too, whom the system would let write it.
     std::filesystem::permissions(image, std::filesystem::perms::owner_read);
-    if (std::FILE* writable = std::fopen(image.c_str(), "r+b")) {
-        std::fclose(writable); // the superuser writes read-only files
-        GTEST_SKIP() << "cannot make a read-only file here";
-    }
     const std::vector<std::uint8_t> before = readFileBytes(image);
     CliRun run = cli({"import", image, a});
     EXPECT_EQ(run.code, 1);

@@ -11,6 +11,8 @@
 #include <QMimeData>
 #include <QtTest>
 
+#include <numeric>
+
 using namespace dwtest;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -103,6 +105,20 @@ std::function<int(QDialog&)> nameDialog(const QString& preset, const QString& an
         QTest::mouseClick(control(dialog, button), Qt::LeftButton);
         return dialog.result();
     };
+}
+
+// Drops `data` onto the list: taken, nothing asked inside the drop, the expected prompts after.
+bool dropOn(Window& w, const QMimeData& data) {
+    const QPoint at = w.list()->viewport()->rect().center();
+    const auto asked = w.prompts.messages.size() + w.prompts.questions.size();
+    QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+    QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(w.list()->viewport(), &enter);
+    QApplication::sendEvent(w.list()->viewport(), &drop);
+    const bool quiet = w.prompts.messages.size() + w.prompts.questions.size() == asked;
+    QCoreApplication::processEvents();
+    return enter.isAccepted() && drop.isAccepted() && drop.dropAction() == Qt::CopyAction &&
+           quiet && w.prompts.allShown();
 }
 
 } // namespace
@@ -371,17 +387,9 @@ private slots:
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(from + "/HELLO.TXT"), QUrl("https://example.org/a"),
                       QUrl::fromLocalFile(from + "/readme")});
-        const QPoint at = w.list()->viewport()->rect().center();
-        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
-        QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
-        QApplication::sendEvent(w.list()->viewport(), &enter);
-        QApplication::sendEvent(w.list()->viewport(), &drop);
-        QVERIFY(enter.isAccepted() && drop.isAccepted() && drop.dropAction() == Qt::CopyAction);
         w.prompts.expectYesNo(true);
         w.prompts.expectDialog(nameDialog("readme.", "read.me", IDOK));
-        QVERIFY(w.prompts.questions.isEmpty());
-        QCoreApplication::processEvents();
-        QVERIFY(w.prompts.allShown() && w.prompts.questions[0].startsWith("File Already Exists"));
+        QVERIFY(dropOn(w, data) && w.prompts.questions[0].startsWith("File Already Exists"));
         const Disk after(path);
         QVERIFY(after.data(0) == padded(bytesOf("new"), 252));
         QCOMPARE(after.name(4), std::string("READ\0\0\0\0ME\0", 11));
@@ -411,6 +419,36 @@ private slots:
         QVERIFY(files.size() == 2 && files[1].data == padded(Bytes(300, 2), 504));
         w.reset();
         QVERIFY(!QFileInfo::exists(own));
+    }
+
+    // Another window's random file keeps data, date and flag, its map naming its new sectors; a
+    // damaged block and a read-only image change nothing.
+    void dropFlexFilesFromAnotherWindow() {
+        ImageBuilder b = ImageBuilder::formatted(5, Spt);
+        Bytes data(6 * 252);
+        std::iota(data.begin(), data.end(), std::uint8_t{0});
+        Window from(b.addFile("R", "", data, true).save(tempPath("from.dsk")));
+        from.select({0});
+        const std::unique_ptr<QMimeData> drag = from.dlg.DragData();
+        const std::string path = fourFileImage();
+        Window to(path);
+        QVERIFY(drag && dropOn(to, *drag) && consistent(path));
+        QCOMPARE(rowsOf(to.dlg)[4].section('|', 0, 3), rowsOf(from.dlg)[0].section('|', 0, 3));
+        // It gets 1/8 to 2/3: one run of four data sectors from 1/10, across the track's end.
+        const Disk after(path);
+        const Bytes got = after.data(4), entry(after.slot(4) + 13, after.slot(4) + 19);
+        QVERIFY(entry == Bytes({1, 8, 2, 3, 0, 6}) &&
+                Bytes(got.begin(), got.begin() + 6) == Bytes({1, 10, 4, 0, 0, 0}));
+        QVERIFY(std::equal(got.begin() + 504, got.end(), data.begin() + 504, data.end()));
+
+        const Bytes before = readFileBytes(path);
+        QMimeData cut;
+        cut.setData(FlexFilesMimeType, drag->data(FlexFilesMimeType).chopped(1));
+        to.prompts.expectMessage({"not copied: the dragged files' data ends inside file 1"});
+        Window readOnly(path, readOnlyOpener());
+        readOnly.prompts.expectMessage(
+            {"The image is open for reading only; nothing was changed."});
+        QVERIFY(dropOn(to, cut) && dropOn(readOnly, *drag) && readFileBytes(path) == before);
     }
 
     // While another program changes the image (after a short wait), or while it is open for
