@@ -87,7 +87,8 @@ void runOnImages(CliContext& context, const ImageSet& set, const OneImage& one) 
     dw::ImageWalk walk(set.paths);
     dw::workInOrder(walk, set.jobs, [&](const dw::FoundFile& file) -> dw::Delivery {
         std::istringstream none;
-        std::ostringstream out, err;
+        std::ostringstream out;
+        std::ostringstream err;
         CliIo io{none, out, err, false};
         CliContext image{io};
         image.quiet = context.quiet;

@@ -24,7 +24,7 @@ namespace {
 Status loaderBytes(DiskImage& image, const std::string& name, SectorLink start,
                    std::vector<std::uint8_t>& bytes) {
     const ImageLayout& layout = image.layout();
-    std::vector<bool> seen(256 * 256, false);
+    std::vector<bool> seen(std::size_t{256} * 256, false);
     auto refused = [&](const std::string& why) {
         return Status{ErrorCode::Damaged, name + " cannot be booted: " + why};
     };

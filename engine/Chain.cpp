@@ -6,7 +6,7 @@ namespace dw {
 
 ChainWalk walkChain(DiskImage& image, SectorLink start, std::size_t limit) {
     ChainWalk walk;
-    std::vector<bool> seen(256 * 256, false);
+    std::vector<bool> seen(std::size_t{256} * 256, false);
     SectorLink current = start;
     while (true) {
         if (current.isNull()) {
@@ -41,7 +41,8 @@ ChainWalk walkChain(DiskImage& image, SectorLink start, std::size_t limit) {
 }
 
 LinkReader::LinkReader(DiskImage& image)
-    : image_(image), links_(image, SectorLink{}), trackRead_(256, false), seen_(256 * 256, false) {}
+    : image_(image), links_(image, SectorLink{}), trackRead_(256, false),
+      seen_(std::size_t{256} * 256, false) {}
 
 Status LinkReader::read(SectorLink at, SectorLink& out) {
     if (!image_.contains(at))
@@ -49,7 +50,7 @@ Status LinkReader::read(SectorLink at, SectorLink& out) {
     if (!trackRead_[at.track]) {
         // This track and the unread ones after it, up to a quarter of a megabyte, in one
         // transfer: the tracks lie back to back in the file, each from its sector 1.
-        constexpr std::uint64_t Span = 64 * 1024;
+        constexpr std::uint64_t Span = std::uint64_t{64} * 1024;
         const ImageLayout& layout = image_.layout();
         auto sectorsOf = [&](std::size_t track) {
             return std::uint64_t{track == 0 ? layout.trackZeroSectors : layout.maxSector};

@@ -185,7 +185,7 @@ private:
                 if (!ranges.empty() && isNext(ranges.back().second, link))
                     ranges.back().second = link;
                 else
-                    ranges.push_back({link, link});
+                    ranges.emplace_back(link, link);
             }
         }
         const std::size_t lost = lostSectors.size();

@@ -150,7 +150,7 @@ CreateResult writeOs9(const FormatParameters& p, SectorWriter& writer, const Loc
 
     // LSN 0: identification sector.
     Sector buffer{};
-    put24(&buffer[0], total);
+    put24(buffer.data(), total);
     buffer[3] = low8(p.sectorsPerSide);
     buffer[4] = low8(mapBytes >> 8);
     buffer[5] = low8(mapBytes);
@@ -249,7 +249,7 @@ std::int64_t os9TotalSectors(const FormatParameters& p) {
 
 int os9ClusterSize(std::int64_t totalSectors) {
     for (int cluster = 1; cluster <= 16; cluster *= 2) {
-        if ((totalSectors + 8) / (8 * cluster) <= 512)
+        if ((totalSectors + 8) / (std::int64_t{8} * cluster) <= 512)
             return cluster;
     }
     return 0;

@@ -30,7 +30,7 @@ namespace {
 std::atomic<long long> lockWaitMs{3000};
 
 // A change's journal is made from the file a slice at a time.
-constexpr std::uint64_t JournalSlice = 1024 * 1024;
+constexpr std::uint64_t JournalSlice = std::uint64_t{1024} * 1024;
 
 bool isRealDate(const SystemInformationRecord& sir) {
     return sir.creationMonth >= 1 && sir.creationMonth <= 12 && sir.creationDay >= 1 &&
@@ -75,7 +75,7 @@ void DiskImage::setLockWait(std::chrono::milliseconds wait) {
 
 Status DiskImage::open(const std::string& path, std::unique_ptr<DiskImage>& out) {
     std::unique_ptr<FileStore> store;
-    const Status writable = FileStore::open(path, true, store);
+    Status writable = FileStore::open(path, true, store);
     if (writable.ok()) {
         out.reset(new DiskImage(std::move(store), path, false, journalPathFor(path)));
         return {};
@@ -90,7 +90,7 @@ Status DiskImage::open(const std::string& path, std::unique_ptr<DiskImage>& out)
 
 Status DiskImage::openReadOnly(const std::string& path, std::unique_ptr<DiskImage>& out) {
     std::unique_ptr<FileStore> store;
-    const Status status = FileStore::open(path, false, store);
+    Status status = FileStore::open(path, false, store);
     if (status.ok())
         out.reset(new DiskImage(std::move(store), path, true, journalPathFor(path)));
     return status;
@@ -285,9 +285,8 @@ Status DiskImage::settle(JournalState state, const Journal& journal, bool own) {
 }
 
 Status DiskImage::rollBack(const std::vector<JournalRecord>& records, bool tell) {
-    const Status failed{ErrorCode::WriteFailed, "Unable to undo the interrupted change recorded "
-                                                "in " +
-                                                    journalPath_ + "; nothing was changed"};
+    Status failed{ErrorCode::WriteFailed, "Unable to undo the interrupted change recorded in " +
+                                              journalPath_ + "; nothing was changed"};
     for (const JournalRecord& record : records)
         if (!store_->write(record.offset, record.bytes))
             return failed;
@@ -307,8 +306,8 @@ Status DiskImage::commitPending() {
         pending_.clear();
         return {};
     }
-    const Status failed{ErrorCode::WriteFailed,
-                        "Unable to write the disk image " + path_ + "; nothing was changed"};
+    Status failed{ErrorCode::WriteFailed,
+                  "Unable to write the disk image " + path_ + "; nothing was changed"};
     if (journalPath_.empty()) {
         const bool written = pending_.writeTo(*store_) && store_->flush();
         pending_.clear();
@@ -316,7 +315,8 @@ Status DiskImage::commitPending() {
     }
     // Nothing has reached the file yet: it holds what the journal must give back.
     JournalBuilder builder(size_);
-    std::vector<std::uint8_t> found, written;
+    std::vector<std::uint8_t> found;
+    std::vector<std::uint8_t> written;
     for (const auto& [offset, length] : pending_.regionsToKeep())
         for (std::uint64_t at = offset; at < offset + length; at += JournalSlice) {
             const auto slice =

@@ -167,7 +167,7 @@ ExtractResult ExtractFile(DiskImage& image, SectorLink startLink, std::uint16_t 
     }
 
     TextConverter text(options);
-    std::vector<bool> copied(256 * 256, false);
+    std::vector<bool> copied(std::size_t{256} * 256, false);
     std::string buffer;
     SectorLink current = startLink;
     for (std::uint32_t n = 0; n < sectorCount; ++n) {

@@ -1,5 +1,7 @@
 #include "engine/FlexName.h"
 
+#include <algorithm>
+
 namespace dw {
 
 FlexName splitHostName(const std::string& hostPath) {
@@ -28,12 +30,10 @@ FlexName splitAnswer(const std::string& text) {
 namespace {
 
 bool printable(const std::string& text) {
-    for (char c : text) {
+    return std::ranges::all_of(text, [](char c) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte > 0x7E)
-            return false;
-    }
-    return true;
+        return byte >= 0x20 && byte <= 0x7E;
+    });
 }
 
 } // namespace

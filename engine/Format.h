@@ -39,6 +39,7 @@ struct SectorLink {
     bool namesNoSector() const { return sector == 0; }
 
     friend bool operator==(SectorLink, SectorLink) = default;
+    // NOLINTNEXTLINE(modernize-use-nullptr): clang-tidy 14 sees the 0 of the comparison it makes
     friend auto operator<=>(SectorLink, SectorLink) = default;
 };
 

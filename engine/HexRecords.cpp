@@ -241,9 +241,9 @@ Status readRecords(RecordFormat format, std::string_view text, MemoryImage& memo
     if (!status.ok())
         return status;
     if (!reading.ended)
-        warnings.push_back(format == RecordFormat::SRecords
-                               ? "no end record (S9, S8 or S7); the file may be cut short"
-                               : "no end record (type 01); the file may be cut short");
+        warnings.emplace_back(format == RecordFormat::SRecords
+                                  ? "no end record (S9, S8 or S7); the file may be cut short"
+                                  : "no end record (type 01); the file may be cut short");
     if (std::string overlap = memory.overlapWarning(); !overlap.empty())
         warnings.push_back(overlap);
     return {};

@@ -34,7 +34,7 @@ std::string writeSRecords(const MemoryImage& memory, const std::string& header);
 std::string writeIntelHex(const MemoryImage& memory);
 
 // More text than 64 KiB could ever need, even as records of one byte each, repeated.
-constexpr std::size_t MaxRecordTextSize = 16 * 1024 * 1024;
+constexpr std::size_t MaxRecordTextSize = std::size_t{16} * 1024 * 1024;
 
 // The whole of a host file of records, refused when it is larger than MaxRecordTextSize.
 Status readRecordFile(const std::string& path, std::string& text);

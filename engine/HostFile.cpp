@@ -11,7 +11,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -110,7 +109,7 @@ std::array<char, 16> temporaryName() {
 // Writes go to a descriptor through a buffer of our own; the first failure's errno is kept.
 class DescriptorBuffer : public std::streambuf {
 public:
-    explicit DescriptorBuffer(int fd) : fd_(fd), buffer_(256 * 1024) {
+    explicit DescriptorBuffer(int fd) : fd_(fd), buffer_(std::size_t{256} * 1024) {
         setp(buffer_.data(), buffer_.data() + buffer_.size());
     }
     int error() const { return error_; }

@@ -12,6 +12,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace dw {
 
@@ -153,7 +154,7 @@ void workInOrder(ImageWalk& walk, unsigned jobs,
     std::exception_ptr failure;
     auto fail = [&](std::exception_ptr what) {
         if (!failure)
-            failure = what;
+            failure = std::move(what);
         stop = true;
         room.notify_all();
     };

@@ -38,10 +38,10 @@ bool hasZeroByte(SectorLink link) {
 
 // No image addresses more sectors than this (256 tracks of 255), so no free chain without a
 // loop is longer.
-constexpr std::size_t MaxSectors = 256 * 255;
+constexpr std::size_t MaxSectors = std::size_t{256} * 255;
 // Text mode stores at least one byte for every two it reads, so this is more source than any
 // file can take in; one byte beyond tells that more remains.
-constexpr std::size_t MaxSourceBytes = 2 * SectorDataSize * MaxSectors + 2;
+constexpr std::size_t MaxSourceBytes = 2 * std::size_t{SectorDataSize} * MaxSectors + 2;
 
 std::size_t sectorsFor(std::size_t bytes) {
     return (bytes + SectorDataSize - 1) / SectorDataSize;
@@ -82,7 +82,7 @@ Status readSource(const std::string& path, Source& source) {
     const auto expected = static_cast<std::uintmax_t>(info.st_size);
     source.bytes.reserve(
         static_cast<std::size_t>(std::min<std::uintmax_t>(expected + 1, MaxSourceBytes)));
-    constexpr std::size_t Chunk = 1024 * 1024;
+    constexpr std::size_t Chunk = std::size_t{1024} * 1024;
     int failed = 0;
     while (source.bytes.size() < MaxSourceBytes) {
         const std::size_t before = source.bytes.size();

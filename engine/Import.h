@@ -126,7 +126,7 @@ extern const char* const DiskFullQuestion;
 extern const char* const FullDirectoryText; // no free sector to grow the directory and hold a file
 // `pcName` is the host name as "%s.%s" of its name part and extension.
 std::string binaryQuestion(const std::string& pcName);
-std::string firstFreeLinkMessage(SectorLink firstFree); // the "next user track/sector" texts
-std::string endLinkMessage(SectorLink endLink);         // the "File End Track/Sector" texts
+std::string firstFreeLinkMessage(SectorLink link); // the "next user track/sector" texts
+std::string endLinkMessage(SectorLink endLink);    // the "File End Track/Sector" texts
 
 } // namespace dw

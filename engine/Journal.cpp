@@ -275,7 +275,7 @@ Status readJournal(const std::string& path, std::uint64_t imageSize, JournalStat
     struct stat info {};
     std::vector<std::uint8_t> bytes;
     bool failed = ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode);
-    std::array<std::uint8_t, 64 * 1024> chunk{};
+    std::array<std::uint8_t, std::size_t{64} * 1024> chunk{};
     while (!failed) {
         const ssize_t got = ::read(fd, chunk.data(), chunk.size());
         if (got < 0 && errno == EINTR)

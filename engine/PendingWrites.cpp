@@ -8,8 +8,7 @@
 namespace dw {
 
 void PendingWrites::Unmap::operator()(std::uint8_t* memory) const {
-    const auto start = reinterpret_cast<std::uintptr_t>(memory) / LargePage * LargePage;
-    ::munmap(reinterpret_cast<void*>(start), MostBlocks * BlockSize + LargePage);
+    ::munmap(memory, MostBlocks * BlockSize);
 }
 
 void PendingWrites::start(std::uint64_t size, std::uint64_t base) {
@@ -68,15 +67,22 @@ bool PendingWrites::read(SectorStore& store, std::uint64_t offset,
 bool PendingWrites::hold() {
     if (held_)
         return true;
-    void* mapped = ::mmap(nullptr, MostBlocks * BlockSize + LargePage, PROT_READ | PROT_WRITE,
+    constexpr std::size_t Held = MostBlocks * BlockSize;
+    void* mapped = ::mmap(nullptr, Held + LargePage, PROT_READ | PROT_WRITE,
                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED)
         return false;
-    const std::uintptr_t start =
-        (reinterpret_cast<std::uintptr_t>(mapped) + LargePage - 1) / LargePage * LargePage;
-    held_.reset(reinterpret_cast<std::uint8_t*>(start));
+    // Cut to start on a large page: the slack before and after goes back at once, so what
+    // stays is exactly what Unmap gives back.
+    auto* const first = static_cast<std::uint8_t*>(mapped);
+    const std::size_t lead =
+        (LargePage - reinterpret_cast<std::uintptr_t>(first) % LargePage) % LargePage;
+    if (lead != 0)
+        ::munmap(first, lead);
+    ::munmap(first + lead + Held, LargePage - lead);
+    held_.reset(first + lead);
 #ifdef MADV_HUGEPAGE
-    ::madvise(held_.get(), MostBlocks * BlockSize, MADV_HUGEPAGE);
+    ::madvise(held_.get(), Held, MADV_HUGEPAGE);
 #endif
     return true;
 }

@@ -75,8 +75,8 @@ private:
     struct Unmap {
         void operator()(std::uint8_t* memory) const;
     };
-    static constexpr std::size_t MostBlocks = 256 * 256;
-    static constexpr std::size_t LargePage = 2 * 1024 * 1024;
+    static constexpr std::size_t MostBlocks = std::size_t{256} * 256;
+    static constexpr std::size_t LargePage = std::size_t{2} * 1024 * 1024;
 
     bool started_ = false;
     std::uint64_t size_ = 0;

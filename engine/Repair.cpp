@@ -28,10 +28,8 @@ bool namedBy(const SectorMap& map, Owner owner, SectorLink link) {
 bool namedOnly(const SectorMap& map, SectorLink link) {
     if (!namedBy(map, map.firstOwner(link), link))
         return false; // the common case, told without a list of owners
-    for (Owner owner : map.owners(link))
-        if (!namedBy(map, owner, link))
-            return false;
-    return true;
+    return std::ranges::all_of(map.owners(link),
+                               [&](Owner owner) { return namedBy(map, owner, link); });
 }
 
 std::vector<SectorLink> except(const std::vector<SectorLink>& sectors,
@@ -140,7 +138,7 @@ Status copyImageTo(DiskImage& image, const std::string& path) {
     if (!hold.status().ok())
         return hold.status();
     // Never onto anything that is there, a device or pipe included.
-    const Status exists{ErrorCode::Exists, path + " exists already; nothing was changed"};
+    Status exists{ErrorCode::Exists, path + " exists already; nothing was changed"};
     std::error_code error;
     if (std::filesystem::exists(std::filesystem::symlink_status(path, error)))
         return exists;
@@ -148,9 +146,9 @@ Status copyImageTo(DiskImage& image, const std::string& path) {
     struct stat original {};
     const unsigned mode =
         ::stat(image.path().c_str(), &original) == 0 ? (original.st_mode & 0666) : 0644;
-    constexpr std::uint64_t Slice = 1024 * 1024;
+    constexpr std::uint64_t Slice = std::uint64_t{1024} * 1024;
     std::vector<std::uint8_t> slice;
-    const Status copied = writeHostFile(
+    Status copied = writeHostFile(
         path, false,
         [&](std::ostream& out) {
             for (std::uint64_t at = 0; at < image.fileSize(); at += Slice) {

@@ -200,7 +200,7 @@ Status SectorMap::findDetached(DiskImage& image, LinkReader& links) {
             if (!status.ok())
                 return status;
             if (image.contains(next))
-                into.push_back({next, link});
+                into.emplace_back(next, link);
         }
     std::sort(into.begin(), into.end());
     for (std::size_t i : cut) {

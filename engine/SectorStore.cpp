@@ -62,7 +62,7 @@ Status FileStore::open(const std::string& path, bool writable, std::unique_ptr<F
                           ? nullptr
                           : ::fdopen(fd, writable ? "r+b" : "rb");
     if (!file) {
-        const Status status = failed();
+        Status status = failed();
         ::close(fd);
         return status;
     }

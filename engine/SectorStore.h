@@ -40,8 +40,8 @@ public:
 // few system calls, and when an operation starts afresh (forget) nothing read before is reused.
 class FileStore : public SectorStore {
 public:
-    static constexpr std::size_t BufferSize = 64 * 1024;
-    static constexpr std::size_t MinWindow = 4 * 1024;
+    static constexpr std::size_t BufferSize = std::size_t{64} * 1024;
+    static constexpr std::size_t MinWindow = std::size_t{4} * 1024;
 
     explicit FileStore(std::FILE* file);
     ~FileStore() override;

@@ -78,7 +78,7 @@ Status readWholeFile(DiskImage& image, const SectorMap& map, std::size_t entry, 
 // sector, count) from data offset 0, naming the file's data sectors from its third on, in
 // chain order. A run goes on across a track's end to the next track's sector 1 and counts at
 // most 255 sectors; the runs after the last are zeros.
-inline constexpr std::size_t SectorMapBytes = 2 * SectorDataSize;
+inline constexpr std::size_t SectorMapBytes = 2 * std::size_t{SectorDataSize};
 inline constexpr std::size_t SectorMapRuns = SectorMapBytes / 3;
 
 // The map of a file whose chain is `chain`, on tracks of `maxSector` sectors. False when it needs
