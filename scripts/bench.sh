@@ -28,6 +28,7 @@ median_ms() {
     printf '%s\n' "${times[@]}" | sort -n | sed -n 11p | awk '{ printf "%.2f", $1 / 1000 }'
 }
 base=$(median_ms cat "$image")
+echo
 printf '%-34s %9s %7s\n' "start-up (80 x 36 image)" "ms" "x cat"
 for command in "cat IMAGE" "diskwright-cli --version" "diskwright-cli info IMAGE"; do
     case $command in
