@@ -5,39 +5,7 @@
 namespace dw {
 
 ChainWalk walkChain(DiskImage& image, SectorLink start, std::size_t limit) {
-    ChainWalk walk;
-    std::vector<bool> seen(std::size_t{256} * 256, false);
-    SectorLink current = start;
-    while (true) {
-        if (current.isNull()) {
-            walk.end = ChainWalk::End::Null;
-            break;
-        }
-        if (walk.sectors.size() >= limit) {
-            walk.end = ChainWalk::End::Limit;
-            break;
-        }
-        if (!image.contains(current)) {
-            walk.end = ChainWalk::End::OutsideImage;
-            walk.badLink = current;
-            break;
-        }
-        if (seen[linkIndex(current)]) {
-            walk.end = ChainWalk::End::Loop;
-            walk.badLink = current;
-            break;
-        }
-        seen[linkIndex(current)] = true;
-        walk.sectors.push_back(current);
-        SectorLink next;
-        if (!image.readLink(current, next).ok()) {
-            walk.end = ChainWalk::End::OutsideImage;
-            walk.badLink = current;
-            break;
-        }
-        current = next;
-    }
-    return walk;
+    return LinkReader(image).walk(start, limit);
 }
 
 LinkReader::LinkReader(DiskImage& image)

@@ -22,6 +22,7 @@ struct ChainWalk {
     SectorLink badLink; // the offending link for Loop and OutsideImage
 };
 
+// One chain from `start`, at most `limit` sectors, through a LinkReader of its own.
 ChainWalk walkChain(DiskImage& image, SectorLink start, std::size_t limit);
 
 // Index of a sector in a table of every possible link (256 x 256 entries).
@@ -70,7 +71,8 @@ public:
 
     // The link that sector `at` holds; InvalidLink for a sector `contains` rejects.
     Status read(SectorLink at, SectorLink& out);
-    // As walkChain.
+    // The chain from `start`, stopping at a null link, `limit` sectors, a loop or a link
+    // outside the image.
     ChainWalk walk(SectorLink start, std::size_t limit);
     const Status& status() const { return status_; }
 
