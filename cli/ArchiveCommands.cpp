@@ -74,6 +74,10 @@ bool severalImages(const std::vector<std::string>& paths) {
     return paths.size() != 1 || std::filesystem::is_directory(paths.front(), error);
 }
 
+void addJsonFlag(CLI::App& command, bool& json) {
+    command.add_flag("--json", json, "Print a JSON document of what was done (docs/json.md)");
+}
+
 void addJobsOption(CLI::App& command, unsigned& jobs) {
     jobs = std::max(1u, std::thread::hardware_concurrency());
     command

@@ -128,6 +128,8 @@ void runOnImages(CliContext& context, const ImageSet& set, const OneImage& one);
 bool severalImages(const std::vector<std::string>& paths);
 // --jobs N, by default the number of cores.
 void addJobsOption(CLI::App& command, unsigned& jobs);
+// --json on a command that changes or writes something.
+void addJsonFlag(CLI::App& command, bool& json);
 
 void addInfoCommands(CLI::App& app, CliContext& context);   // info, list
 void addFindCommand(CLI::App& app, CliContext& context);    // find

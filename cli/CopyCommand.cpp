@@ -137,8 +137,7 @@ void addCopyCommand(CLI::App& app, CliContext& context) {
     command->add_option("--to", args->target, "FLEX disk image to copy into")->required();
     command->add_flag("--replace,--force", args->replace,
                       "Replace a file of the same name in the target");
-    command->add_flag("--json", args->json,
-                      "Print a JSON document of what was done (docs/json.md)");
+    addJsonFlag(*command, args->json);
     command->callback([&context, args] { runCopy(context, *args); });
 }
 

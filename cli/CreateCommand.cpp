@@ -72,7 +72,7 @@ void addCreateCommand(CLI::App& app, CliContext& context) {
                         "FLEX: sectors of track 0, from 5 to the sectors per track "
                         "(default: as many as the other tracks)");
     command->add_flag("--force", o->force, "Replace an existing file");
-    command->add_flag("--json", o->json, "Print a JSON document of what was done (docs/json.md)");
+    addJsonFlag(*command, o->json);
     command->callback([&context, o, sectors] {
         o->sectorsGiven = sectors->count() > 0;
         const bool toStdout = o->image == "-";

@@ -188,8 +188,7 @@ void addDeleteCommands(CLI::App& app, CliContext& context) {
         ->required();
     deleteCommand->add_flag("-y,--yes", deleteOptions->yes,
                             "Answer \"Are you sure?\" with Yes (needed without a terminal)");
-    deleteCommand->add_flag("--json", deleteOptions->json,
-                            "Print a JSON document of what was done (docs/json.md)");
+    addJsonFlag(*deleteCommand, deleteOptions->json);
     deleteCommand->callback([&context, deleteOptions] { runDelete(context, *deleteOptions); });
 
     auto check = std::make_shared<ImageSet>(ImageSet{"check"});

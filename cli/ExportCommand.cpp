@@ -359,8 +359,7 @@ void addExportCommands(CLI::App& app, CliContext& context) {
     exportCommand->add_flag("--keep-dates", exportOptions->keepDates,
                             "Give each host file the FLEX file's date (noon, local time)");
     exportCommand->add_flag("-f,--force", exportOptions->force, "Overwrite existing host files");
-    exportCommand->add_flag("--json", exportOptions->json,
-                            "Print a JSON document of what was done (docs/json.md)");
+    addJsonFlag(*exportCommand, exportOptions->json);
     exportCommand->callback([&context, exportOptions] { runExport(context, *exportOptions); });
 
     auto catOptions = std::make_shared<CopyOptions>();

@@ -407,8 +407,7 @@ void addImportCommand(CLI::App& app, CliContext& context) {
     CLI::Option* noPartial = command->add_flag(
         "--no-partial", args->noPartial, "On a full disk import nothing of the file (the default)");
     partial->excludes(noPartial);
-    command->add_flag("--json", args->json,
-                      "Print a JSON document of what was done (docs/json.md)");
+    addJsonFlag(*command, args->json);
     command
         ->add_option("--from", args->from,
                      "Convert each file from Motorola S-records (s19) or Intel HEX (ihex) into a "

@@ -61,8 +61,7 @@ void addLinkCommand(CLI::App& app, CliContext& context) {
     command->add_option("IMAGE", options->image, "FLEX disk image (.dsk)")->required();
     command->add_option("NAME.EXT", options->name, "The file to boot, such as FLEX.SYS")
         ->required();
-    command->add_flag("--json", options->json,
-                      "Print a JSON document of what was done (docs/json.md)");
+    addJsonFlag(*command, options->json);
     command->callback([&context, options] { runLink(context, *options); });
 }
 

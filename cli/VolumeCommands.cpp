@@ -156,8 +156,7 @@ void addVolumeCommands(CLI::App& app, CliContext& context) {
         ->required();
     renameCommand->add_option("NEW", rename->to, "Its new name: NAME.EXT, stored in upper case")
         ->required();
-    renameCommand->add_flag("--json", rename->json,
-                            "Print a JSON document of what was done (docs/json.md)");
+    addJsonFlag(*renameCommand, rename->json);
     renameCommand->callback([&context, rename] { runRename(context, *rename); });
 
     auto label = std::make_shared<LabelArguments>();
@@ -170,8 +169,7 @@ void addVolumeCommands(CLI::App& app, CliContext& context) {
         ->check(CLI::Range(0, 65535));
     labelCommand->add_option("--date", label->date,
                              "Creation date, YYYY-MM-DD, of the years 1970 to 2069");
-    labelCommand->add_flag("--json", label->json,
-                           "Print a JSON document of what was done (docs/json.md)");
+    addJsonFlag(*labelCommand, label->json);
     labelCommand->callback([&context, label] { runLabel(context, *label); });
 
     auto undelete = std::make_shared<NameArguments>();
@@ -185,8 +183,7 @@ void addVolumeCommands(CLI::App& app, CliContext& context) {
         ->required();
     undeleteCommand->add_option("--as", undelete->to, "The name it comes back under (NAME.EXT)")
         ->required();
-    undeleteCommand->add_flag("--json", undelete->json,
-                              "Print a JSON document of what was done (docs/json.md)");
+    addJsonFlag(*undeleteCommand, undelete->json);
     undeleteCommand->callback([&context, undelete] { runUndelete(context, *undelete); });
 }
 
