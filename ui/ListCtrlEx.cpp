@@ -478,23 +478,24 @@ void CListCtrlEx::dragEnterEvent(QDragEnterEvent* event) {
     dragMoveEvent(event);
 }
 
-void CListCtrlEx::dragMoveEvent(QDragMoveEvent* event) {
+bool CListCtrlEx::AcceptAsCopy(QDropEvent* event) const {
     if (!Takes(event)) {
         event->ignore();
-        return;
+        return false;
     }
     event->setDropAction(Qt::CopyAction);
     event->accept();
+    return true;
+}
+
+void CListCtrlEx::dragMoveEvent(QDragMoveEvent* event) {
+    AcceptAsCopy(event);
 }
 
 // The owner's work runs after the drop has been answered.
 void CListCtrlEx::dropEvent(QDropEvent* event) {
-    if (!Takes(event)) {
-        event->ignore();
+    if (!AcceptAsCopy(event))
         return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
     // Another window's files come as themselves rather than as its exported copies.
     const QString flexFiles = QString::fromLatin1(FlexFilesMimeType);
     if (event->mimeData()->hasFormat(flexFiles))

@@ -115,6 +115,8 @@ private:
     QRect RowBounds(int row) const;
     // Whether the list takes the drop: FLEX files or local files, copied from elsewhere.
     bool Takes(const QDropEvent* event) const;
+    // Answers the drag or drop: a copy when the list takes it, else ignored; whether it took it.
+    bool AcceptAsCopy(QDropEvent* event) const;
     // The local files a drop carries.
     static QStringList DroppedFiles(const QDropEvent* event);
     void StoreColours();
